@@ -1,0 +1,50 @@
+// The side-effect seam: every effect the agent has on the machine goes
+// through this interface. The production implementation calls the C library;
+// tests install a recording implementation (tests/support/fake_effects.h).
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <ctime>
+#include <string>
+#include <vector>
+
+class Effects {
+ public:
+  virtual ~Effects() = default;
+
+  // Runs a command through /bin/sh and waits for it, as system(3) does.
+  virtual int run(const std::string& command) = 0;
+  // Runs a command through /bin/sh and returns at most max_bytes of what it
+  // printed on standard output, as popen(3) does.
+  virtual std::string capture(const std::string& command, size_t max_bytes = 65536) = 0;
+
+  // Whole-file access. read_file reads at most max_bytes.
+  virtual bool read_file(const std::string& path, std::string& out,
+                         size_t max_bytes = 1 << 20) = 0;
+  virtual bool write_file(const std::string& path, const std::string& data) = 0;
+  virtual bool remove_file(const std::string& path) = 0;
+  virtual bool exists(const std::string& path) = 0;
+  // Entry names of a directory, without "." and "..", sorted.
+  virtual std::vector<std::string> list_dir(const std::string& path) = 0;
+
+  virtual time_t now() = 0;
+  virtual void sleep_ms(unsigned ms) = 0;
+  // Fills buf with n unpredictable bytes; false when no randomness can be had.
+  virtual bool random_bytes(void* buf, size_t n) = 0;
+  virtual int send_signal(pid_t pid, int sig) = 0;
+  // reboot(2) with one of the RB_* commands.
+  virtual int reboot_system(int command) = 0;
+  [[noreturn]] virtual void exit_process(int status) = 0;
+
+  // Where a system path lives on this host: the path itself on a device, a
+  // fixture tree in tests. Code that must open a system file directly (the
+  // configuration store reader) goes through this.
+  virtual std::string host_path(const std::string& path) = 0;
+};
+
+// The implementation in use. Starts as the C library one.
+Effects& fx();
+// Installs another implementation; nullptr restores the C library one.
+void set_effects(Effects* effects);

@@ -1,0 +1,31 @@
+// Our UCI-compatible configuration store: the reading library the agent uses
+// in place of libuci, and the command-line tool as a callable function (the
+// `uci` program is a thin main around it; tests call it directly).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace uci {
+
+struct Dirs {
+  std::string confdir = "/etc/config";
+  std::string savedir = "/tmp/.uci";
+};
+
+// Resolves an extended path ("network.lan.ipaddr", "wireless.@wifi-iface[-1]",
+// "network.lan") against the package as it is now: its file with every
+// staged change applied. Fills value with a section's type, an option's
+// string, or a list's items joined by single blanks. Returns false (value
+// empty) when the package cannot be loaded or the path does not resolve
+// completely. Parsed packages may be cached; a cached package is used only
+// while its config and delta files are unchanged (inode, size, mtime).
+bool get(const Dirs& dirs, std::string_view path, std::string& value);
+
+// The command-line tool. argv is the full argument vector (argv[0] is the
+// program name as invoked and appears in messages). What the tool prints
+// goes to out and err; the return value is its exit status.
+int cli(const std::vector<std::string>& argv, std::string& out, std::string& err);
+
+}  // namespace uci

@@ -1,0 +1,453 @@
+#include "agent/config.h"
+
+#include <arpa/inet.h>
+#include <iconv.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "platform/effects.h"
+#include "platform/paths.h"
+#include "platform/shell.h"
+#include "platform/uci/uci.h"
+
+namespace {
+
+// ---- store reads ----
+
+std::string store_read(std::string_view path) {
+  std::string value;
+  if (path.size() >= cfg_path_limit) return value;
+  uci::Dirs dirs;
+  dirs.confdir = fx().host_path(paths::uci_confdir);
+  dirs.savedir = fx().host_path(paths::uci_savedir);
+  if (!uci::get(dirs, path, value)) value.clear();
+  return value;
+}
+
+// Copies text into buffer, cut to size - 1 characters and terminated.
+char* copy_cut(const std::string& text, char* buffer, size_t size) {
+  if (!buffer || size == 0) return buffer;
+  size_t n = text.size() < size - 1 ? text.size() : size - 1;
+  std::memcpy(buffer, text.data(), n);
+  buffer[n] = '\0';
+  return buffer;
+}
+
+// ---- store changes ----
+
+bool is_plain_path_char(char c) {
+  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+  return c != '\0' && std::strchr("_-.@[]", c) != nullptr;
+}
+
+// Store paths are built by code but may carry request text: ordinary paths
+// keep their plain form, anything else becomes one quoted shell word.
+std::string path_word(std::string_view path) {
+  bool plain = !path.empty();
+  for (char c : path) plain = plain && is_plain_path_char(c);
+  return plain ? std::string(path) : shell_quote(path);
+}
+
+// Runs one staging command of the form "uci <verb> <path>="<escaped>"".
+int run_staging(const char* verb, std::string_view path, const std::string& escaped) {
+  if (escaped.size() > cfg_value_limit) {
+    std::printf("cmd refused: uci %s %s value of %zu characters\n", verb, std::string(path).c_str(),
+                escaped.size());
+    return -1;
+  }
+  std::string command = std::string("uci ") + verb + " " + path_word(path) + "=\"" + escaped + "\"";
+  std::printf("cmd %s %d %d\n", command.c_str(), static_cast<int>(command.size()),
+              static_cast<int>(escaped.size()));
+  fx().run(command);
+  return 0;
+}
+
+int stage_set(std::string_view path, std::string_view value) {
+  return run_staging("set", path, shell_dquote_escape(value));
+}
+
+// The value sits inside double quotes, so $ and ` are escaped as well as " and
+// \: otherwise a list item could expand variables or run commands.
+int stage_add_list(std::string_view path, std::string_view value) {
+  return run_staging("add_list", path, shell_dquote_escape(value));
+}
+
+int stage_delete(std::string_view path) {
+  std::string command = "uci delete " + path_word(path);
+  std::printf("cmd %s %d %d\n", command.c_str(), static_cast<int>(command.size()), 0);
+  fx().run(command);
+  return 0;
+}
+
+int commit_package(std::string_view package) {
+  fx().run("uci commit " + path_word(package));
+  return 0;
+}
+
+std::string_view view_of(const char* text) {
+  return text ? std::string_view(text) : "";
+}
+
+// ---- shell readers ----
+
+char* read_first_line(const char* command, char* buffer, size_t size) {
+  if (!buffer || size == 0) return buffer;
+  std::string out = fx().capture(command, size);
+  if (out.empty()) return buffer;
+  size_t end = out.find('\n');
+  std::string line = out.substr(0, end == std::string::npos ? out.size() : end + 1);
+  copy_cut(line, buffer, size);
+  size_t length = std::strlen(buffer);
+  if (length > 0 && buffer[length - 1] == '\n') buffer[length - 1] = '\0';
+  return buffer;
+}
+
+// ---- interface information ----
+
+class Socket {
+ public:
+  explicit Socket(int fd) : fd_(fd) {}
+  ~Socket() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+void format_inet(const ifreq& request, char* field, size_t size) {
+  const auto* address = reinterpret_cast<const sockaddr_in*>(&request.ifr_addr);
+  if (!inet_ntop(AF_INET, &address->sin_addr, field, size)) field[0] = '\0';
+}
+
+void format_hwaddr(const ifreq& request, char* field, size_t size) {
+  const auto* b = reinterpret_cast<const unsigned char*>(request.ifr_hwaddr.sa_data);
+  std::snprintf(field, size, "%02X:%02X:%02X:%02X:%02X:%02X", b[0], b[1], b[2], b[3], b[4], b[5]);
+}
+
+// ---- ARP table ----
+
+bool parse_arp_line(const char* line, arp_entry& entry) {
+  unsigned hw_type = 0;
+  unsigned flags = 0;
+  int fields = std::sscanf(line, "%127s 0x%x 0x%x %127s %127s %127s", entry.ip, &hw_type, &flags,
+                           entry.hwaddr, entry.mask, entry.device);
+  if (fields != 6) return false;
+  entry.hw_type = static_cast<int>(hw_type);
+  entry.flags = static_cast<int>(flags);
+  for (char* p = entry.hwaddr; *p; ++p) {
+    if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
+  }
+  return true;
+}
+
+// ---- character sets ----
+
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : handle_(iconv_open(to, from)) {}
+  ~Converter() {
+    if (ok()) iconv_close(handle_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  bool ok() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t handle() const { return handle_; }
+
+ private:
+  iconv_t handle_;
+};
+
+int convert(const char* to, const char* from, const char* in, size_t in_len, char* out,
+            size_t out_size) {
+  Converter converter(to, from);
+  if (!converter.ok() || (!in && in_len > 0) || (!out && out_size > 0)) return -1;
+  char* in_next = const_cast<char*>(in);  // iconv does not write through it
+  size_t in_left = in_len;
+  char* out_next = out;
+  size_t out_left = out_size;
+  if (iconv(converter.handle(), &in_next, &in_left, &out_next, &out_left) ==
+      static_cast<size_t>(-1))
+    return -1;
+  if (iconv(converter.handle(), nullptr, nullptr, &out_next, &out_left) == static_cast<size_t>(-1))
+    return -1;
+  return 0;
+}
+
+}  // namespace
+
+// ---- store reads ----
+
+char* cfg_get(const char* path, char* buffer, size_t size) {
+  if (!buffer || size == 0) return buffer;
+  buffer[0] = '\0';
+  if (!path) return buffer;
+  return copy_cut(store_read(path), buffer, size);
+}
+
+std::string cfg_get(const std::string& path) {
+  return store_read(path);
+}
+
+bool cfg_flag(const char* path) {
+  char value[32];
+  cfg_get(path, value, sizeof value);
+  return value[0] != '\0' && value[0] != '0';
+}
+
+bool cfg_flag(const std::string& path) {
+  return cfg_flag(path.c_str());
+}
+
+bool cfg_int(const char* path, int* out) {
+  char value[32];
+  cfg_get(path, value, sizeof value);
+  if (out) *out = 0;
+  if (value[0] == '\0') return false;
+  if (out) *out = std::atoi(value);
+  return true;
+}
+
+bool cfg_int(const std::string& path, int* out) {
+  return cfg_int(path.c_str(), out);
+}
+
+// ---- store changes ----
+
+int cfg_set(const char* path, const char* value) {
+  return stage_set(view_of(path), view_of(value));
+}
+
+int cfg_set(const std::string& path, const std::string& value) {
+  return stage_set(path, value);
+}
+
+int cfg_add_list(const char* path, const char* value) {
+  return stage_add_list(view_of(path), view_of(value));
+}
+
+int cfg_add_list(const std::string& path, const std::string& value) {
+  return stage_add_list(path, value);
+}
+
+int cfg_delete(const char* path) {
+  return stage_delete(view_of(path));
+}
+
+int cfg_delete(const std::string& path) {
+  return stage_delete(path);
+}
+
+int cfg_commit(const char* package) {
+  return commit_package(view_of(package));
+}
+
+int cfg_commit(const std::string& package) {
+  return commit_package(package);
+}
+
+// ---- shell readers ----
+
+char* read_wan_ipaddr(char* buffer, size_t size) {
+  return read_first_line(". /lib/functions/network.sh; network_get_ipaddr ip wan; echo $ip", buffer,
+                         size);
+}
+
+char* read_wan_gateway(char* buffer, size_t size) {
+  return read_first_line(". /lib/functions/network.sh; network_get_gateway ip wan; echo $ip",
+                         buffer, size);
+}
+
+char* read_wan_dnsserver(char* buffer, size_t size) {
+  return read_first_line(". /lib/functions/network.sh; network_get_dnsserver ip wan; echo $ip",
+                         buffer, size);
+}
+
+// ---- address checks ----
+
+int ipv4_valid(const char* text) {
+  in_addr address;
+  return text ? inet_pton(AF_INET, text, &address) : 0;
+}
+
+bool netmask_valid(const char* text) {
+  in_addr address;
+  if (!text || inet_pton(AF_INET, text, &address) != 1) return false;
+  uint32_t mask = ntohl(address.s_addr);
+  return ((mask - 1) | mask) == 0xFFFFFFFFu;
+}
+
+// ---- interface information ----
+
+int iface_info(const char* ifname, iface_record* record) {
+  if (!ifname || !record) return EINVAL;
+  if (std::strlen(ifname) >= IFNAMSIZ) return ENAMETOOLONG;
+  Socket sock(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (sock.fd() < 0) return errno;
+
+  ifreq request;
+  std::memset(&request, 0, sizeof request);
+  std::memcpy(request.ifr_name, ifname, std::strlen(ifname));
+
+  if (ioctl(sock.fd(), SIOCGIFHWADDR, &request) < 0) return errno;
+  format_hwaddr(request, record->hwaddr, sizeof record->hwaddr);
+  if (ioctl(sock.fd(), SIOCGIFADDR, &request) < 0) return errno;
+  format_inet(request, record->addr, sizeof record->addr);
+  if (ioctl(sock.fd(), SIOCGIFNETMASK, &request) < 0) return errno;
+  format_inet(request, record->netmask, sizeof record->netmask);
+  if (ioctl(sock.fd(), SIOCGIFBRDADDR, &request) < 0) return errno;
+  format_inet(request, record->broadcast, sizeof record->broadcast);
+  return 0;
+}
+
+// ---- ARP table ----
+
+arp_entry* arp_table_read() {
+  std::string table;
+  if (!fx().read_file(paths::proc_arp, table)) return nullptr;
+  arp_entry* first = nullptr;
+  arp_entry** tail = &first;
+  size_t start = table.find('\n');  // the header line
+  while (start != std::string::npos && start + 1 < table.size()) {
+    size_t end = table.find('\n', start + 1);
+    std::string line = table.substr(start + 1, end == std::string::npos ? end : end - start - 1);
+    auto* entry = new arp_entry{};
+    if (parse_arp_line(line.c_str(), *entry)) {
+      *tail = entry;
+      tail = &entry->next;
+    } else {
+      delete entry;
+    }
+    start = end;
+  }
+  return first;
+}
+
+void arp_table_free(arp_entry* first) {
+  while (first) {
+    arp_entry* next = first->next;
+    delete first;
+    first = next;
+  }
+}
+
+const char* arp_table_find(const arp_entry* first, const char* hwaddr) {
+  if (!hwaddr) return nullptr;
+  for (const arp_entry* entry = first; entry; entry = entry->next) {
+    if (strcasecmp(entry->hwaddr, hwaddr) == 0) return entry->ip;
+  }
+  return nullptr;
+}
+
+// ---- text helpers ----
+
+size_t xml_escape(char* dest, const char* src, size_t length) {
+  size_t written = 0;
+  for (size_t i = 0; i < length; ++i) {
+    const char* entity = nullptr;
+    switch (src[i]) {
+      case '"':
+        entity = "&quot;";
+        break;
+      case '&':
+        entity = "&amp;";
+        break;
+      case '\'':
+        entity = "&apos;";
+        break;
+      case '<':
+        entity = "&lt;";
+        break;
+      case '>':
+        entity = "&gt;";
+        break;
+      default:
+        dest[written++] = src[i];
+        continue;
+    }
+    size_t n = std::strlen(entity);
+    std::memcpy(dest + written, entity, n);
+    written += n;
+  }
+  dest[written] = '\0';
+  return written;
+}
+
+std::string xml_escape(const std::string& text) {
+  std::string escaped(text.size() * 6 + 1, '\0');
+  escaped.resize(xml_escape(&escaped[0], text.data(), text.size()));
+  return escaped;
+}
+
+char* hex_encode(const unsigned char* bytes, size_t count, char* dest) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::memset(dest, 0, 2 * count);
+  for (size_t i = 0; i < count; ++i) {
+    dest[2 * i] = digits[bytes[i] >> 4];
+    dest[2 * i + 1] = digits[bytes[i] & 0x0F];
+  }
+  dest[2 * count] = '\0';
+  return dest;
+}
+
+int hex_digit_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+char* hex_decode(const char* hex, char* dest) {
+  size_t length = std::strlen(hex);
+  for (size_t i = 0; i < length / 2; ++i) {
+    int value = 16 * hex_digit_value(hex[2 * i]) + hex_digit_value(hex[2 * i + 1]);
+    dest[i] = static_cast<char>(static_cast<unsigned char>(value));  // modulo 256
+  }
+  dest[length / 2] = '\0';
+  return dest;
+}
+
+// ---- character sets ----
+
+bool looks_gb2312(const char* text, size_t length) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  int pairs = 0;
+  int foreign = 0;
+  size_t i = 0;
+  while (i < length) {
+    if (bytes[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    // A lead byte at the very end has no partner and counts as foreign.
+    bool pair = bytes[i] >= 0xB0 && bytes[i] <= 0xF7 && i + 1 < length && bytes[i + 1] >= 0xA0 &&
+                bytes[i + 1] <= 0xFE;
+    if (pair)
+      ++pairs;
+    else
+      ++foreign;
+    i += 2;
+  }
+  std::printf("%d %d\n", pairs, foreign);
+  return foreign < pairs;
+}
+
+int gb2312_to_utf8(const char* in, size_t in_len, char* out, size_t out_size) {
+  return convert("UTF-8", "GB2312", in, in_len, out, out_size);
+}
+
+int utf8_to_gb2312(const char* in, size_t in_len, char* out, size_t out_size) {
+  return convert("GB2312", "UTF-8", in, in_len, out, out_size);
+}

@@ -1,0 +1,270 @@
+#include "tests/support/fake_effects.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "platform/paths.h"
+#include "platform/uci/uci.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\n';
+}
+
+bool is_operator(char c) {
+  return c != '\0' && std::strchr("|&;<>()$`", c) != nullptr;
+}
+
+// Reads a double-quoted piece starting after the opening quote; returns the
+// position after the closing quote, or npos when it is unterminated or holds
+// an expansion.
+size_t read_double_quoted(std::string_view text, size_t i, std::string& word) {
+  while (i < text.size()) {
+    char c = text[i];
+    if (c == '"') return i + 1;
+    if (c == '$' || c == '`') return std::string_view::npos;
+    if (c == '\\' && i + 1 < text.size()) {
+      char next = text[i + 1];
+      if (next == '\n') {
+        i += 2;
+        continue;
+      }
+      if (next == '"' || next == '$' || next == '`' || next == '\\') {
+        word += next;
+        i += 2;
+        continue;
+      }
+    }
+    word += c;
+    ++i;
+  }
+  return std::string_view::npos;
+}
+
+// The store tool's options that take a directory.
+bool is_dir_option_letter(char c) {
+  return c == 'c' || c == 't' || c == 'P' || c == 'p';
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> shell_words(std::string_view text) {
+  std::vector<std::string> words;
+  std::string word;
+  bool in_word = false;
+  size_t i = 0;
+  while (i < text.size()) {
+    char c = text[i];
+    if (is_blank(c)) {
+      if (in_word) words.push_back(word);
+      word.clear();
+      in_word = false;
+      ++i;
+    } else if (c == '#' && !in_word) {
+      break;
+    } else if (c == '\\') {
+      if (i + 1 < text.size() && text[i + 1] == '\n') {
+        i += 2;
+        continue;
+      }
+      in_word = true;
+      word += i + 1 < text.size() ? text[i + 1] : '\\';
+      i += 2;
+    } else if (c == '\'') {
+      size_t close = text.find('\'', i + 1);
+      if (close == std::string_view::npos) return std::nullopt;
+      word.append(text.substr(i + 1, close - i - 1));
+      in_word = true;
+      i = close + 1;
+    } else if (c == '"') {
+      i = read_double_quoted(text, i + 1, word);
+      if (i == std::string_view::npos) return std::nullopt;
+      in_word = true;
+    } else if (is_operator(c)) {
+      return std::nullopt;
+    } else {
+      word += c;
+      in_word = true;
+      ++i;
+    }
+  }
+  if (in_word) words.push_back(word);
+  return words;
+}
+
+FakeEffects::FakeEffects() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/pallad-fake-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  if (!mkdtemp(name.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
+  root_ = name.data();
+  for (const char* dir : {paths::uci_confdir, "/tmp", "/var/run", "/proc/net", "/rom/etc/config"})
+    fs::create_directories(host_path(dir));
+}
+
+FakeEffects::~FakeEffects() {
+  std::error_code ignored;
+  fs::remove_all(root_, ignored);
+}
+
+int FakeEffects::run(const std::string& command) {
+  commands_.push_back(command);
+  std::string out;
+  return apply_uci(command, out).value_or(0);
+}
+
+std::string FakeEffects::capture(const std::string& command, size_t max_bytes) {
+  commands_.push_back(command);
+  std::string out;
+  if (auto canned = canned_output(command))
+    out = *canned;
+  else
+    apply_uci(command, out);
+  if (out.size() > max_bytes) out.resize(max_bytes);
+  return out;
+}
+
+bool FakeEffects::read_file(const std::string& path, std::string& out, size_t max_bytes) {
+  out.clear();
+  std::ifstream in(host_path(path), std::ios::binary);
+  if (!in) return false;
+  std::string data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  out = data.substr(0, max_bytes);
+  return true;
+}
+
+bool FakeEffects::write_file(const std::string& path, const std::string& data) {
+  std::ofstream file(host_path(path), std::ios::binary | std::ios::trunc);
+  if (!file) return false;
+  file << data;
+  file.close();
+  return !file.fail();
+}
+
+bool FakeEffects::remove_file(const std::string& path) {
+  return unlink(host_path(path).c_str()) == 0;
+}
+
+bool FakeEffects::exists(const std::string& path) {
+  return access(host_path(path).c_str(), F_OK) == 0;
+}
+
+std::vector<std::string> FakeEffects::list_dir(const std::string& path) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(host_path(path), error))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool FakeEffects::random_bytes(void* buf, size_t n) {
+  if (random_fails_) return false;
+  auto* bytes = static_cast<unsigned char*>(buf);
+  for (size_t i = 0; i < n; ++i) bytes[i] = random_next_++;
+  return true;
+}
+
+int FakeEffects::send_signal(pid_t pid, int sig) {
+  signals_.emplace_back(pid, sig);
+  return 0;
+}
+
+int FakeEffects::reboot_system(int command) {
+  reboots_.push_back(command);
+  return 0;
+}
+
+void FakeEffects::exit_process(int status) {
+  throw FakeExit{status};
+}
+
+std::string FakeEffects::host_path(const std::string& path) {
+  return !path.empty() && path[0] == '/' ? root_ + path : root_ + "/" + path;
+}
+
+void FakeEffects::on_capture(const std::string& command, const std::string& output) {
+  exact_outputs_[command] = output;
+}
+
+void FakeEffects::on_capture_prefix(const std::string& prefix, const std::string& output) {
+  prefix_outputs_[prefix] = output;
+}
+
+void FakeEffects::put_file(const std::string& path, const std::string& data) {
+  std::string target = host_path(path);
+  fs::create_directories(fs::path(target).parent_path());
+  std::ofstream(target, std::ios::binary | std::ios::trunc) << data;
+}
+
+std::string FakeEffects::file_text(const std::string& path) {
+  std::string data;
+  read_file(path, data);
+  return data;
+}
+
+void FakeEffects::write_config(const std::string& package, const std::string& text) {
+  put_file(std::string(paths::uci_confdir) + "/" + package, text);
+}
+
+std::string FakeEffects::read_config(const std::string& package) {
+  return file_text(std::string(paths::uci_confdir) + "/" + package);
+}
+
+std::optional<std::string> FakeEffects::canned_output(const std::string& command) const {
+  auto exact = exact_outputs_.find(command);
+  if (exact != exact_outputs_.end()) return exact->second;
+  const std::string* best = nullptr;
+  size_t best_length = 0;
+  for (const auto& [prefix, output] : prefix_outputs_) {
+    if (command.compare(0, prefix.size(), prefix) == 0 && (!best || prefix.size() > best_length)) {
+      best = &output;
+      best_length = prefix.size();
+    }
+  }
+  if (best) return *best;
+  return std::nullopt;
+}
+
+std::optional<int> FakeEffects::apply_uci(const std::string& command, std::string& out) {
+  auto words = shell_words(command);
+  if (!words || words->empty()) return std::nullopt;
+  if ((*words)[0] != "uci" && (*words)[0] != "/sbin/uci") return std::nullopt;
+  std::string err;
+  int status = uci::cli(uci_argv(*words), out, err);
+  uci_errors_ += err;
+  return status;
+}
+
+// The tool's own arguments, with the store directories placed under the root.
+std::vector<std::string> FakeEffects::uci_argv(const std::vector<std::string>& words) {
+  std::vector<std::string> argv{words[0], "-c", host_path(paths::uci_confdir), "-t",
+                                host_path(paths::uci_savedir)};
+  bool options_ended = false;
+  for (size_t i = 1; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (word == "--") options_ended = true;
+    bool dir_option =
+        !options_ended && word.size() >= 2 && word[0] == '-' && is_dir_option_letter(word[1]);
+    if (dir_option && word.size() == 2 && i + 1 < words.size()) {
+      argv.push_back(word);
+      argv.push_back(host_path(words[++i]));
+    } else if (dir_option && word.size() > 2) {
+      argv.push_back(word.substr(0, 2) + host_path(word.substr(2)));
+    } else {
+      argv.push_back(word);
+    }
+  }
+  return argv;
+}

@@ -1,0 +1,122 @@
+// The test implementation of the side-effect seam. Every instance owns a
+// temporary root directory that stands for "/" (system paths map to root +
+// path). Commands are recorded in order; `uci ...` and `/sbin/uci ...`
+// commands are applied to the store under the root by the store library, so a
+// test can check both the exact command lines and the resulting store.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <ctime>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/effects.h"
+
+// Thrown by FakeEffects::exit_process so a test can catch a process exit.
+struct FakeExit {
+  int status;
+};
+
+// Splits a command line into words as /bin/sh would for a simple command:
+// blanks separate words; single quotes keep everything; inside double quotes
+// a backslash escapes " $ ` \ and newline; outside quotes a backslash keeps
+// the next character; an unquoted # starts a comment. Returns nothing for
+// text that needs more than word splitting (operators such as ; | & < > ( ),
+// $ or ` expansions, unterminated quotes).
+std::optional<std::vector<std::string>> shell_words(std::string_view command);
+
+class FakeEffects : public Effects {
+ public:
+  FakeEffects();
+  ~FakeEffects() override;
+  FakeEffects(const FakeEffects&) = delete;
+  FakeEffects& operator=(const FakeEffects&) = delete;
+
+  int run(const std::string& command) override;
+  std::string capture(const std::string& command, size_t max_bytes = 65536) override;
+  bool read_file(const std::string& path, std::string& out, size_t max_bytes = 1 << 20) override;
+  bool write_file(const std::string& path, const std::string& data) override;
+  bool remove_file(const std::string& path) override;
+  bool exists(const std::string& path) override;
+  std::vector<std::string> list_dir(const std::string& path) override;
+  time_t now() override { return now_; }
+  void sleep_ms(unsigned ms) override { sleeps_.push_back(ms); }
+  bool random_bytes(void* buf, size_t n) override;
+  int send_signal(pid_t pid, int sig) override;
+  int reboot_system(int command) override;
+  [[noreturn]] void exit_process(int status) override;
+  std::string host_path(const std::string& path) override;
+
+  // The temporary directory standing for "/".
+  const std::string& root() const { return root_; }
+
+  // Every command given to run or capture, in order.
+  const std::vector<std::string>& commands() const { return commands_; }
+  void clear_commands() { commands_.clear(); }
+  // What the store tool printed on standard error so far (helps a failing test).
+  const std::string& uci_errors() const { return uci_errors_; }
+
+  // Canned standard output for commands that are not store commands (or to
+  // override one): by exact command, or by prefix (the longest prefix wins).
+  void on_capture(const std::string& command, const std::string& output);
+  void on_capture_prefix(const std::string& prefix, const std::string& output);
+
+  void set_now(time_t now) { now_ = now; }
+  const std::vector<unsigned>& sleeps() const { return sleeps_; }
+  // Random bytes are a fixed sequence; this makes random_bytes fail.
+  void set_random_fails(bool fails) { random_fails_ = fails; }
+  const std::vector<std::pair<pid_t, int>>& signals() const { return signals_; }
+  const std::vector<int>& reboots() const { return reboots_; }
+
+  // Fixture files. Paths are system paths; parent directories are created.
+  void put_file(const std::string& path, const std::string& data);
+  // Contents of a file under the root, or the empty text when it is missing.
+  std::string file_text(const std::string& path);
+  // The package file in /etc/config.
+  void write_config(const std::string& package, const std::string& text);
+  std::string read_config(const std::string& package);
+
+ private:
+  std::optional<std::string> canned_output(const std::string& command) const;
+  // Applies a store command; nothing when the command is not one.
+  std::optional<int> apply_uci(const std::string& command, std::string& out);
+  std::vector<std::string> uci_argv(const std::vector<std::string>& words);
+
+  std::string root_;
+  std::vector<std::string> commands_;
+  std::string uci_errors_;
+  std::map<std::string, std::string> exact_outputs_;
+  std::map<std::string, std::string> prefix_outputs_;
+  time_t now_ = 1700000000;
+  std::vector<unsigned> sleeps_;
+  bool random_fails_ = false;
+  unsigned char random_next_ = 0;
+  std::vector<std::pair<pid_t, int>> signals_;
+  std::vector<int> reboots_;
+};
+
+// Installs an implementation for its lifetime and restores the previous one.
+class EffectsGuard {
+ public:
+  explicit EffectsGuard(Effects& effects) : previous_(&fx()) { set_effects(&effects); }
+  ~EffectsGuard() { set_effects(previous_); }
+  EffectsGuard(const EffectsGuard&) = delete;
+  EffectsGuard& operator=(const EffectsGuard&) = delete;
+
+ private:
+  Effects* previous_;
+};
+
+// Base fixture: a fresh fake installed for each test.
+class FakeEffectsTest : public ::testing::Test {
+ protected:
+  FakeEffects fake;
+  EffectsGuard guard{fake};
+};

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -120,7 +121,7 @@ class FerrinBinary : public ::testing::Test {
   }
 
   static void TearDownTestSuite() {
-    if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
   }
 
   void SetUp() override {
@@ -168,19 +169,20 @@ class FerrinBinary : public ::testing::Test {
   }
 
   Finished finish(pid_t pid, int timeout_ms) {
-    Finished result;
     int wait_status = 0;
+    bool killed = false;
     auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     while (waitpid(pid, &wait_status, WNOHANG) == 0) {
       if (Clock::now() > deadline) {
         kill(pid, SIGKILL);
         waitpid(pid, &wait_status, 0);
-        wait_status = -1;
+        killed = true;
         break;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    if (wait_status != -1 && WIFEXITED(wait_status)) result.status = WEXITSTATUS(wait_status);
+    Finished result;
+    if (!killed && WIFEXITED(wait_status)) result.status = WEXITSTATUS(wait_status);
     result.out = read_file(dir_ + "/out");
     result.err = read_file(dir_ + "/err");
     return result;
@@ -222,13 +224,10 @@ std::string answer(const std::string& mac) {
 }
 
 TEST_F(FerrinBinary, RefusesBadArgumentsWithOneUsageLine) {
-  std::vector<std::vector<std::string>> refused = {{},
-                                                   {"127.0.0.1"},
+  // The full set of refused arguments is checked on parse_arguments itself.
+  std::vector<std::vector<std::string>> refused = {{"127.0.0.1"},
                                                    {"127.0.0.1", std::string(42, 'p')},
                                                    {"127.0.0.1", "mtd2;reboot"},
-                                                   {"127.0.0.1", "$(id)"},
-                                                   {"127.0.0.1", "two words"},
-                                                   {"127.0.0.1", ""},
                                                    {"station", "mtd2"}};
   for (const auto& args : refused) {
     Finished result = run(args);

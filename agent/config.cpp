@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -410,7 +411,7 @@ int hex_digit_value(char c) {
 }
 
 char* hex_decode(const char* hex, char* dest) {
-  size_t length = std::strlen(hex);
+  size_t length = hex ? std::strlen(hex) : 0;
   for (size_t i = 0; i < length / 2; ++i) {
     int value = 16 * hex_digit_value(hex[2 * i]) + hex_digit_value(hex[2 * i + 1]);
     dest[i] = static_cast<char>(static_cast<unsigned char>(value));  // modulo 256

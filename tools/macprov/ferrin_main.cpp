@@ -18,9 +18,11 @@ namespace {
 constexpr int kSetupFailed = 1;
 constexpr int kUsageError = 2;
 
+// Close-on-exec, so macmanage and the background restart script do not keep
+// port 9000 open.
 class UdpSocket {
  public:
-  UdpSocket() : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {}
+  UdpSocket() : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
   UdpSocket(const UdpSocket&) = delete;
   UdpSocket& operator=(const UdpSocket&) = delete;
   ~UdpSocket() {

@@ -9,9 +9,13 @@
 
 namespace uci {
 
+// Where the store lives. savedir is the directory of staged changes that is
+// always read (the device's /tmp/.uci); overridedir, when it holds a file of
+// the package, is used instead of confdir's file (empty: none).
 struct Dirs {
   std::string confdir = "/etc/config";
   std::string savedir = "/tmp/.uci";
+  std::string overridedir = "/var/run/uci";
 };
 
 // Resolves an extended path ("network.lan.ipaddr", "wireless.@wifi-iface[-1]",
@@ -27,5 +31,12 @@ bool get(const Dirs& dirs, std::string_view path, std::string& value);
 // program name as invoked and appears in messages). What the tool prints
 // goes to out and err; the return value is its exit status.
 int cli(const std::vector<std::string>& argv, std::string& out, std::string& err);
+
+// The same with other built-in directories: defaults.confdir and
+// defaults.overridedir are what -c and -C default to, and defaults.savedir
+// plays /tmp/.uci (always read, and where changes go unless -t/-P say
+// otherwise). Lets a test apply device command lines to a temporary store.
+int cli(const std::vector<std::string>& argv, std::string& out, std::string& err,
+        const Dirs& defaults);
 
 }  // namespace uci

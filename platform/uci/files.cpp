@@ -1,0 +1,288 @@
+// Locked file operations. Lock order is always config file, then delta file,
+// so loaders, stagers and committers cannot deadlock each other.
+//
+// A commit replaces the config file by rename while holding an exclusive
+// lock on the old file and on the new one until the delta is emptied. Every
+// opener re-checks after locking that the path still names the file it
+// locked, so nobody reads the new file with the old delta, or the old file
+// without it.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/uci/store.h"
+
+namespace uci {
+
+void Fd::reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
+bool Stamp::operator==(const Stamp& o) const {
+  return exists == o.exists && dev == o.dev && ino == o.ino && size == o.size &&
+         mtime_sec == o.mtime_sec && mtime_nsec == o.mtime_nsec && ctime_sec == o.ctime_sec &&
+         ctime_nsec == o.ctime_nsec;
+}
+
+namespace {
+
+Stamp stamp_from(const struct stat& st) {
+  Stamp s;
+  s.exists = true;
+  s.dev = st.st_dev;
+  s.ino = st.st_ino;
+  s.size = st.st_size;
+  s.mtime_sec = st.st_mtim.tv_sec;
+  s.mtime_nsec = st.st_mtim.tv_nsec;
+  s.ctime_sec = st.st_ctim.tv_sec;
+  s.ctime_nsec = st.st_ctim.tv_nsec;
+  return s;
+}
+
+int lock(int fd, int how) {
+  while (::flock(fd, how) != 0) {
+    if (errno != EINTR) return errno;
+  }
+  return 0;
+}
+
+// Opens and locks path; retries when the path was replaced while waiting.
+int open_locked(const std::string& path, int how, Fd& out, struct stat& st) {
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.ok()) return errno;
+    if (int rc = lock(fd.get(), how)) return rc;
+    struct stat now;
+    if (::fstat(fd.get(), &st) != 0) return errno;
+    if (::stat(path.c_str(), &now) == 0 && now.st_ino == st.st_ino && now.st_dev == st.st_dev) {
+      out = std::move(fd);
+      return 0;
+    }
+  }
+  return EAGAIN;
+}
+
+bool read_all(int fd, std::string& text, off_t size_hint) {
+  text.clear();
+  text.reserve(size_hint > 0 ? static_cast<size_t>(size_hint) : 0);
+  char buf[8192];
+  off_t offset = 0;
+  while (true) {
+    ssize_t n = ::pread(fd, buf, sizeof buf, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    text.append(buf, static_cast<size_t>(n));
+    offset += n;
+  }
+}
+
+bool write_all(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// The savedir is made on first use, with the config directory's mode.
+int ensure_savedir(const Store& store) {
+  const std::string& dir = store.delta_dirs.back();
+  struct stat st;
+  if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? ok : err_io;
+  mode_t mode = 0755;
+  if (::stat(store.confdir.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  if (::mkdir(dir.c_str(), mode) != 0 && errno != EEXIST) return err_io;
+  return ok;
+}
+
+// Takes the savedir delta exclusively; for a stage it is created if missing.
+int lock_savedir_delta(const Store& store, std::string_view package, Access access,
+                       Loaded& loaded) {
+  std::string path = delta_file(store.delta_dirs.back(), package);
+  int flags = O_RDWR | O_CLOEXEC;
+  if (access == Access::stage) {
+    if (int rc = ensure_savedir(store)) return rc;
+    flags |= O_CREAT;
+  }
+  Fd fd(::open(path.c_str(), flags, loaded.config_mode & 0666));
+  if (!fd.ok()) return errno == ENOENT && access == Access::commit ? ok : err_io;
+  if (lock(fd.get(), LOCK_EX)) return err_io;
+  loaded.delta_lock = std::move(fd);
+  return ok;
+}
+
+void replay(const std::string& text, Loaded& loaded) {
+  for (Record& r : parse_delta(text, loaded.pkg.name)) {
+    if (!r.valid) continue;
+    if (apply(loaded.pkg, r.delta)) ++loaded.applied;
+    loaded.pkg.staged.push_back(std::move(r.delta));
+  }
+}
+
+// Reads one delta directory's file for the package (a missing one is empty).
+void replay_dir(const std::string& dir, bool is_savedir, Loaded& loaded) {
+  std::string text;
+  struct stat st;
+  if (is_savedir && loaded.delta_lock.ok()) {
+    if (::fstat(loaded.delta_lock.get(), &st) != 0) return;
+    loaded.stamps.push_back(stamp_from(st));
+    if (read_all(loaded.delta_lock.get(), text, st.st_size)) replay(text, loaded);
+    return;
+  }
+  Fd fd(::open(delta_file(dir, loaded.pkg.name).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    loaded.stamps.push_back(Stamp{});
+    return;
+  }
+  if (lock(fd.get(), LOCK_SH)) return;
+  if (::fstat(fd.get(), &st) != 0) return;
+  loaded.stamps.push_back(stamp_from(st));
+  if (read_all(fd.get(), text, st.st_size)) replay(text, loaded);
+}
+
+std::string directory_of(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void sync_directory(const std::string& dir) {
+  Fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.ok()) ::fsync(fd.get());
+}
+
+}  // namespace
+
+Stamp stamp_of(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return Stamp{};
+  return stamp_from(st);
+}
+
+std::string config_file(const Store& store, std::string_view package) {
+  if (!store.overridedir.empty()) {
+    std::string path = store.overridedir + "/" + std::string(package);
+    if (::access(path.c_str(), F_OK) == 0) return path;
+  }
+  return store.confdir + "/" + std::string(package);
+}
+
+std::string delta_file(const std::string& dir, std::string_view package) {
+  return dir + "/" + std::string(package);
+}
+
+int load(const Store& store, std::string_view package, Access access, bool strict, Loaded& loaded) {
+  if (!valid_package(package)) return err_invalid;
+  loaded.pkg = Package{};
+  loaded.pkg.name = std::string(package);
+  loaded.config_path = config_file(store, package);
+  struct stat st;
+  int rc = open_locked(loaded.config_path, access == Access::commit ? LOCK_EX : LOCK_SH,
+                       loaded.config_lock, st);
+  if (rc) return rc == ENOENT || rc == ENOTDIR ? err_notfound : err_io;
+  if (!S_ISREG(st.st_mode)) return err_notfound;
+  loaded.config_mode = st.st_mode & 07777;
+  loaded.stamps.assign(1, stamp_from(st));
+  if (access != Access::read) {
+    if (int err = lock_savedir_delta(store, package, access, loaded)) return err;
+  }
+  std::string text;
+  if (!read_all(loaded.config_lock.get(), text, st.st_size)) return err_io;
+  if (!parse_config(text, loaded.pkg, loaded.parse_error, strict, &loaded.skipped))
+    return err_parse;
+  text = std::string();
+  const auto& dirs = store.delta_dirs;
+  for (size_t i = 0; i < dirs.size(); ++i) {
+    bool is_savedir = dirs[i] == dirs.back();
+    replay_dir(dirs[i], is_savedir, loaded);
+  }
+  if (access == Access::read) loaded.config_lock.reset();
+  return ok;
+}
+
+int append(Loaded& loaded, const std::vector<Delta>& deltas) {
+  if (!loaded.delta_lock.ok()) return err_io;
+  std::string text;
+  for (const Delta& d : deltas) text += format_record(loaded.pkg.name, d);
+  if (::lseek(loaded.delta_lock.get(), 0, SEEK_END) < 0) return err_io;
+  return write_all(loaded.delta_lock.get(), text) ? ok : err_io;
+}
+
+int commit(Loaded& loaded) {
+  if (loaded.applied == 0) return ok;  // keep the file untouched, comments and all
+  char resolved[PATH_MAX];
+  if (!::realpath(loaded.config_path.c_str(), resolved)) return err_io;
+  std::string target = resolved;
+  std::string dir = directory_of(target);
+  std::string temp = dir + "/." + loaded.pkg.name + ".uci-XXXXXX";
+  Fd out(::mkostemp(&temp[0], O_CLOEXEC));
+  if (!out.ok()) return err_io;
+  bool written = lock(out.get(), LOCK_EX) == 0 &&
+                 write_all(out.get(), format_config(loaded.pkg, false)) &&
+                 ::fsync(out.get()) == 0 && ::fchmod(out.get(), loaded.config_mode) == 0 &&
+                 ::rename(temp.c_str(), target.c_str()) == 0;
+  if (!written) {
+    ::unlink(temp.c_str());
+    return err_io;
+  }
+  sync_directory(dir);
+  // Readers that open the new file wait on its lock until the delta is empty.
+  if (loaded.delta_lock.ok() && ::ftruncate(loaded.delta_lock.get(), 0) != 0) return err_io;
+  return ok;
+}
+
+int revert(const Store& store, std::string_view package, const RevertTarget& target) {
+  std::string path = delta_file(store.delta_dirs.back(), package);
+  Fd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+  if (!fd.ok()) return errno == ENOENT ? ok : err_io;
+  if (lock(fd.get(), LOCK_EX)) return err_io;
+  struct stat st;
+  std::string text;
+  if (::fstat(fd.get(), &st) != 0 || !read_all(fd.get(), text, st.st_size)) return err_io;
+  bool whole = target.section.empty();
+  std::string kept;
+  for (const Record& r : whole ? std::vector<Record>() : parse_delta(text, package)) {
+    if (!r.valid) {
+      // Unreadable records are not ours to judge; keep them as they are.
+      kept.append(r.raw);
+      kept += '\n';
+      continue;
+    }
+    bool matches = r.delta.section == target.section &&
+                   (target.option.empty() || r.delta.option == target.option);
+    if (!matches) kept += format_record(package, r.delta);
+  }
+  if (::ftruncate(fd.get(), 0) != 0) return err_io;
+  if (::lseek(fd.get(), 0, SEEK_SET) < 0) return err_io;
+  return write_all(fd.get(), kept) ? ok : err_io;
+}
+
+std::vector<std::string> list_packages(const std::string& confdir) {
+  std::vector<std::string> names;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(confdir.c_str()), ::closedir);
+  if (!dir) return names;
+  while (struct dirent* entry = ::readdir(dir.get())) {
+    std::string name = entry->d_name;
+    if (!valid_package(name)) continue;  // also skips dotted names and temp files
+    struct stat st;
+    std::string path = confdir + "/" + name;
+    if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace uci

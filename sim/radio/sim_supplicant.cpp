@@ -210,6 +210,18 @@ void receive_command(ControlSocket& sock, const Options& opt) {
   handle_command(sock, opt, std::string(buf, static_cast<size_t>(n)), from, len);
 }
 
+// mkdir -p: the run directory may not exist yet early in the device's start.
+bool make_directories(const std::string& dir) {
+  for (size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
+    std::string part = dir.substr(0, slash);
+    if (mkdir(part.c_str(), 0770) < 0 && errno != EEXIST) {
+      perror(part.c_str());
+      return false;
+    }
+    if (slash == std::string::npos) return true;
+  }
+}
+
 bool open_control_socket(ControlSocket& sock, const std::string& run_dir) {
   std::string dir = run_dir + "/wpa_supplicant-" + sock.ifname;
   sock.path = dir + "/" + sock.ifname;
@@ -221,10 +233,7 @@ bool open_control_socket(ControlSocket& sock, const std::string& run_dir) {
     return false;
   }
   memcpy(addr.sun_path, sock.path.c_str(), sock.path.size());
-  if (mkdir(dir.c_str(), 0770) < 0 && errno != EEXIST) {
-    perror(dir.c_str());
-    return false;
-  }
+  if (!make_directories(dir)) return false;
   unlink(sock.path.c_str());
   sock.fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (sock.fd < 0 || bind(sock.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {

@@ -67,7 +67,6 @@ class SupplicantTest : public ::testing::Test {
     mkdir((dir_ + "/state").c_str(), 0755);
     mkdir((dir_ + "/state/ath0").c_str(), 0755);
     mkdir((dir_ + "/state/wifi0").c_str(), 0755);
-    mkdir((dir_ + "/run").c_str(), 0755);
     write_file(dir_ + "/state/ath0/info", "radio=wifi0\n");
     write_file(dir_ + "/state/wifi0/scan",
                "bssid=00:1E:58:A1:B2:C3 channel=6 signal=-60 crypto=wpa2 ssid=My Net\n"
@@ -89,13 +88,14 @@ class SupplicantTest : public ::testing::Test {
     EXPECT_EQ(0, system(command.c_str()));
   }
 
-  std::string socket_path() const { return dir_ + "/run/wpa_supplicant-ath0/ath0"; }
+  // The run directory does not exist before the start: it is created.
+  std::string socket_path() const { return dir_ + "/run/var/wpa_supplicant-ath0/ath0"; }
 
   void start(const std::string& scan_delay = "0") {
     const char* bin = getenv("PALLAD_BIN");
     std::string program = std::string(bin ? bin : "build/bin") + "/sim-supplicant";
     std::string state = dir_ + "/state";
-    std::string run = dir_ + "/run";
+    std::string run = dir_ + "/run/var";
     pid_ = fork();
     if (pid_ == 0) {
       execl(program.c_str(), program.c_str(), "--state-dir", state.c_str(), "--run-dir",

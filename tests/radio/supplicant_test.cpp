@@ -162,13 +162,6 @@ TEST_F(SupplicantTest, ScanResultsTable) {
       client.request("SCAN_RESULTS"));
 }
 
-TEST_F(SupplicantTest, ScanResultsFollowEditsOfTheStateFile) {
-  start();
-  ControlClient client(client_path(1), socket_path());
-  write_file(dir_ + "/state/wifi0/scan", "");
-  EXPECT_EQ("bssid / frequency / signal level / flags / ssid\n", client.request("SCAN_RESULTS"));
-}
-
 TEST_F(SupplicantTest, TerminateEndsTheDaemonAndRemovesItsSocket) {
   start();
   ControlClient client(client_path(1), socket_path());

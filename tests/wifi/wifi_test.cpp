@@ -1,52 +1,18 @@
 // The simulated driver backend reading fixture radio-state files.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 
-#include "platform/effects.h"
 #include "platform/wifi/sim_driver.h"
 #include "platform/wifi/wifi.h"
+#include "tests/support/fake_effects.h"
 
 namespace {
 
-// Serves files from a map; everything else is unreachable in these tests.
-class FixtureFiles : public Effects {
- public:
-  std::map<std::string, std::string> files;
-
-  bool read_file(const std::string& path, std::string& out, size_t max_bytes) override {
-    auto it = files.find(path);
-    if (it == files.end()) return false;
-    out = it->second.substr(0, max_bytes);
-    return true;
-  }
-  bool exists(const std::string& path) override { return files.count(path) > 0; }
-
-  int run(const std::string&) override { return -1; }
-  std::string capture(const std::string&, size_t) override { return ""; }
-  bool write_file(const std::string&, const std::string&) override { return false; }
-  bool remove_file(const std::string&) override { return false; }
-  std::vector<std::string> list_dir(const std::string&) override { return {}; }
-  time_t now() override { return 0; }
-  void sleep_ms(unsigned) override {}
-  bool random_bytes(void*, size_t) override { return false; }
-  int send_signal(pid_t, int) override { return -1; }
-  int reboot_system(int) override { return -1; }
-  [[noreturn]] void exit_process(int) override { abort(); }
-  std::string host_path(const std::string& path) override { return path; }
-};
-
-class WifiTest : public ::testing::Test {
+class WifiTest : public FakeEffectsTest {
  protected:
-  void SetUp() override { set_effects(&fake); }
-  void TearDown() override {
-    set_effects(nullptr);
-    wifi::set_backend(nullptr);
-  }
-  void add(const std::string& path, const std::string& text) { fake.files[path] = text; }
-
-  FixtureFiles fake;
+  void TearDown() override { wifi::set_backend(nullptr); }
+  void add(const std::string& path, const std::string& text) { fake.put_file(path, text); }
 };
 
 std::string mac_of(const uint8_t mac[6]) {

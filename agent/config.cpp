@@ -30,6 +30,7 @@ std::string store_read(std::string_view path) {
   uci::Dirs dirs;
   dirs.confdir = fx().host_path(paths::uci_confdir);
   dirs.savedir = fx().host_path(paths::uci_savedir);
+  dirs.overridedir = fx().host_path(dirs.overridedir);
   if (!uci::get(dirs, path, value)) value.clear();
   return value;
 }

@@ -57,11 +57,6 @@ TEST_F(ConfigTest, ListItemsAreJoinedBySingleBlanksAndCutToTheBuffer) {
   EXPECT_STREQ(cfg_get("network.lan.dns", small, sizeof small), "a b");
 }
 
-TEST_F(ConfigTest, AnonymousSectionsByTypeAndIndex) {
-  EXPECT_EQ(cfg_get("network.@rule[0].src"), "lan");
-  EXPECT_EQ(cfg_get("network.@rule[-1].src"), "wan");
-}
-
 TEST_F(ConfigTest, PathsOf256CharactersReadEmpty) {
   std::string prefix = "network.lan.";
   std::string option(255 - prefix.size(), 'x');

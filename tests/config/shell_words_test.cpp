@@ -2,10 +2,8 @@
 // splitting of store commands, canned outputs, the fixture tree and the
 // recorded effects.
 #include <gtest/gtest.h>
-#include <sys/reboot.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <string>
 #include <vector>
 
@@ -87,37 +85,12 @@ TEST_F(FakeEffectsBehaviour, FilesLiveUnderTheRootAndAreRemovedWithIt) {
   EXPECT_NE(access(root.c_str(), F_OK), 0);
 }
 
-TEST_F(FakeEffectsBehaviour, RecordsTimeRandomSignalsRebootsAndExit) {
-  fake.set_now(1234);
-  EXPECT_EQ(fx().now(), 1234);
-  fx().sleep_ms(500);
-  EXPECT_EQ(fake.sleeps(), std::vector<unsigned>{500});
-  unsigned char a[4], b[4];
-  EXPECT_TRUE(fx().random_bytes(a, sizeof a));
-  EXPECT_TRUE(fx().random_bytes(b, sizeof b));
-  EXPECT_NE(std::string(a, a + 4), std::string(b, b + 4));
+TEST_F(FakeEffectsBehaviour, ExitThrowsAndRandomnessCanFail) {
+  EXPECT_THROW(fx().exit_process(3), FakeExit);
+  unsigned char bytes[4];
+  EXPECT_TRUE(fx().random_bytes(bytes, sizeof bytes));
   fake.set_random_fails(true);
-  EXPECT_FALSE(fx().random_bytes(a, sizeof a));
-  fx().send_signal(-1, SIGTERM);
-  EXPECT_EQ(fake.signals(), (std::vector<std::pair<pid_t, int>>{{-1, SIGTERM}}));
-  fx().reboot_system(RB_AUTOBOOT);
-  EXPECT_EQ(fake.reboots(), std::vector<int>{RB_AUTOBOOT});
-  try {
-    fx().exit_process(3);
-    FAIL() << "exit_process returned";
-  } catch (const FakeExit& exit) {
-    EXPECT_EQ(exit.status, 3);
-  }
-}
-
-TEST(EffectsGuard, RestoresThePreviousImplementation) {
-  Effects* before = &fx();
-  {
-    FakeEffects fake;
-    EffectsGuard guard(fake);
-    EXPECT_EQ(&fx(), &fake);
-  }
-  EXPECT_EQ(&fx(), before);
+  EXPECT_FALSE(fx().random_bytes(bytes, sizeof bytes));
 }
 
 }  // namespace

@@ -51,9 +51,13 @@ size_t read_double_quoted(std::string_view text, size_t i, std::string& word) {
   return std::string_view::npos;
 }
 
-// The store tool's options that take a directory.
-bool is_dir_option_letter(char c) {
-  return c == 'c' || c == 't' || c == 'P' || c == 'p';
+// Option letters of the store tool that take a value, and those of them
+// whose value is a file or directory.
+bool takes_value(char letter) {
+  return std::strchr("cCdfpPt", letter) != nullptr;
+}
+bool takes_path(char letter) {
+  return letter != 'd';
 }
 
 }  // namespace
@@ -241,29 +245,40 @@ std::optional<int> FakeEffects::apply_uci(const std::string& command, std::strin
   auto words = shell_words(command);
   if (!words || words->empty()) return std::nullopt;
   if ((*words)[0] != "uci" && (*words)[0] != "/sbin/uci") return std::nullopt;
+  uci::Dirs defaults;
+  defaults.confdir = host_path(defaults.confdir);
+  defaults.savedir = host_path(defaults.savedir);
+  defaults.overridedir = host_path(defaults.overridedir);
   std::string err;
-  int status = uci::cli(uci_argv(*words), out, err);
+  int status = uci::cli(uci_argv(*words), out, err, defaults);
   uci_errors_ += err;
   return status;
 }
 
-// The tool's own arguments, with the store directories placed under the root.
+// The tool's arguments with every file or directory option value placed under
+// the root. Options are read as the tool reads them: letters may be grouped
+// ("-qc DIR"), a value follows its letter or is the next word, "--" ends them.
 std::vector<std::string> FakeEffects::uci_argv(const std::vector<std::string>& words) {
-  std::vector<std::string> argv{words[0], "-c", host_path(paths::uci_confdir), "-t",
-                                host_path(paths::uci_savedir)};
-  bool options_ended = false;
+  std::vector<std::string> argv{words[0]};
   for (size_t i = 1; i < words.size(); ++i) {
     const std::string& word = words[i];
-    if (word == "--") options_ended = true;
-    bool dir_option =
-        !options_ended && word.size() >= 2 && word[0] == '-' && is_dir_option_letter(word[1]);
-    if (dir_option && word.size() == 2 && i + 1 < words.size()) {
-      argv.push_back(word);
-      argv.push_back(host_path(words[++i]));
-    } else if (dir_option && word.size() > 2) {
-      argv.push_back(word.substr(0, 2) + host_path(word.substr(2)));
-    } else {
-      argv.push_back(word);
+    if (word == "--") {
+      argv.insert(argv.end(), words.begin() + static_cast<long>(i), words.end());
+      break;
+    }
+    argv.push_back(word);
+    if (word.size() < 2 || word[0] != '-') continue;
+    for (size_t j = 1; j < word.size(); ++j) {
+      if (!takes_value(word[j])) continue;
+      bool rooted = takes_path(word[j]);
+      if (j + 1 < word.size()) {
+        std::string value = word.substr(j + 1);
+        if (rooted && !value.empty()) argv.back() = word.substr(0, j + 1) + host_path(value);
+      } else if (i + 1 < words.size()) {
+        const std::string& value = words[++i];
+        argv.push_back(rooted && !value.empty() ? host_path(value) : value);
+      }
+      break;
     }
   }
   return argv;

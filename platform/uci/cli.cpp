@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <new>
 #include <unordered_map>
 
 #include "platform/uci/store.h"
@@ -590,8 +591,13 @@ class Tool {
 
 int cli(const std::vector<std::string>& argv, std::string& out, std::string& err,
         const Dirs& defaults) {
-  Tool tool(out, err, defaults);
-  return tool.run(argv);
+  try {
+    Tool tool(out, err, defaults);
+    return tool.run(argv);
+  } catch (const std::bad_alloc&) {
+    err += (argv.empty() ? std::string("uci") : argv[0]) + ": " + error_text(err_nomem) + "\n";
+    return 1;
+  }
 }
 
 int cli(const std::vector<std::string>& argv, std::string& out, std::string& err) {

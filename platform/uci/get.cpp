@@ -3,6 +3,7 @@
 // look exactly as when they were read, so a stat per file and read replaces
 // a parse, and changes by other processes are seen at once.
 #include <mutex>
+#include <new>
 
 #include "platform/uci/store.h"
 #include "platform/uci/uci.h"
@@ -73,9 +74,7 @@ void fill_value(const Section& section, const Found& found, std::string& value) 
   }
 }
 
-}  // namespace
-
-bool get(const Dirs& dirs, std::string_view path_text, std::string& value) {
+bool lookup(const Dirs& dirs, std::string_view path_text, std::string& value) {
   value.clear();
   Path path;
   if (parse_path(path_text, path) != ok) return false;
@@ -87,6 +86,17 @@ bool get(const Dirs& dirs, std::string_view path_text, std::string& value) {
   if (resolve(entry.pkg, path, found) != ok || !found.complete) return false;
   if (found.section != npos) fill_value(entry.pkg.sections[found.section], found, value);
   return true;
+}
+
+}  // namespace
+
+bool get(const Dirs& dirs, std::string_view path_text, std::string& value) {
+  try {
+    return lookup(dirs, path_text, value);
+  } catch (const std::bad_alloc&) {
+    value.clear();
+    return false;
+  }
 }
 
 }  // namespace uci

@@ -68,19 +68,12 @@ void set_string(Section& s, const std::string& name, const std::string& value) {
   o->value = value;
 }
 
-void set_type(Section& s, const std::string& type) {
-  // An anonymous section whose type changes length keeps its generated name
-  // as a real one; the reference tool behaves the same and files depend on it.
-  if (s.anonymous && s.type.size() != type.size()) s.anonymous = false;
-  s.type = type;
-}
-
 bool apply_set(Package& pkg, const Delta& d) {
   if (d.option.empty()) {
     if (d.value.empty()) return remove_section(pkg, d.section);
     if (!valid_type(d.value)) return false;
     if (Section* s = pkg.find(d.section)) {
-      set_type(*s, d.value);
+      s->type = d.value;  // an anonymous section stays anonymous
     } else {
       pkg.create(d.section, d.value, false);
     }
@@ -95,12 +88,15 @@ bool apply_set(Package& pkg, const Delta& d) {
 
 bool apply_add(Package& pkg, const Delta& d) {
   if (!d.option.empty() || !valid_type(d.value)) return false;
-  if (Section* s = pkg.find(d.section)) {
-    s->type = d.value;
-    s->anonymous = true;
-  } else {
+  Section* s = pkg.find(d.section);
+  if (!s) {
     pkg.create(d.section, d.value, true);
+    return true;
   }
+  // A repeated add of the same anonymous section collapses into one. A named
+  // section that merely looks like a generated name keeps its name and type.
+  if (!s->anonymous) return false;
+  s->type = d.value;
   return true;
 }
 

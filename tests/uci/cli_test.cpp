@@ -403,3 +403,25 @@ TEST_F(CliTest, TypesWithQuotesSurviveACommit) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CliTest, AddRecordNeverStripsTheNameOfANamedSection) {
+  config("p", "config rule 'cfg0292bd'\n\toption mine 1\n");
+  ::mkdir(delta.c_str(), 0755);
+  write(delta + "/p", "+p.cfg0292bd='rule'\np.cfg0292bd.x='1'\n");  // as another tool may write
+  EXPECT_EQ(uci({"commit", "p"}).status, 0);
+  EXPECT_EQ(committed("p"), "\nconfig rule 'cfg0292bd'\n\toption mine '1'\n\toption x '1'\n\n");
+}
+
+TEST_F(CliTest, RepeatedAddRecordsCollapseAndTypeChangesKeepSectionsAnonymous) {
+  config("p", "config rule\n");
+  ::mkdir(delta.c_str(), 0755);
+  write(delta + "/p", "+p.cfg0292bd='rule'\n+p.cfg0292bd='rule'\n");
+  EXPECT_EQ(uci({"show", "p"}).out, "p.@rule[0]=rule\np.@rule[1]=rule\n");
+  EXPECT_EQ(uci({"set", "p.@rule[0]=redirect"}).status, 0);
+  EXPECT_EQ(uci({"commit", "p"}).status, 0);
+  EXPECT_EQ(committed("p"), "\nconfig redirect\n\nconfig rule\n\n");
+}
+
+}  // namespace

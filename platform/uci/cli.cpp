@@ -302,7 +302,7 @@ class Tool {
         error = remove(loaded.pkg, path, found, changes);
         break;
       case Command::rename:
-        error = rename(path, found, changes);
+        error = rename(loaded.pkg, path, found, changes);
         break;
       case Command::reorder:
         error = reorder(loaded.pkg, path, found, changes);
@@ -406,11 +406,14 @@ class Tool {
     return ok;
   }
 
-  int rename(const Path& path, const Found& found, std::vector<Delta>& changes) {
+  int rename(const Package& pkg, const Path& path, const Found& found,
+             std::vector<Delta>& changes) {
     if (!path.has_value || !path.has_section) return err_invalid;
     if (!found.complete) return err_notfound;
     // A record with an invalid name would be dropped on every later read.
     if (!valid_name(path.value)) return err_invalid;
+    if (!path.has_option && path.value != path.section && pkg.find(path.value))
+      return err_duplicate;
     changes.push_back(change(Op::rename, path, true, path.value));
     return ok;
   }

@@ -120,13 +120,26 @@ bool apply_rename(Package& pkg, const Delta& d) {
   Section* s = pkg.find(d.section);
   if (!s) return false;
   if (d.option.empty()) {
+    // Two sections of one name would not even read back if their types differ.
+    const Section* other = pkg.find(d.value);
+    if (other && other != s) return false;
     s->name = d.value;
     s->anonymous = false;
     return true;
   }
-  Option* o = s->find(d.option);
-  if (!o) return false;
-  o->name = d.value;
+  auto& options = s->options;
+  auto renamed = std::find_if(options.begin(), options.end(),
+                              [&](const Option& o) { return o.name == d.option; });
+  if (renamed == options.end()) return false;
+  // The renamed option replaces one that already has the new name, so the
+  // section never holds two options of one name.
+  size_t keep = static_cast<size_t>(renamed - options.begin());
+  for (size_t i = options.size(); i-- > 0;) {
+    if (i == keep || options[i].name != d.value) continue;
+    options.erase(options.begin() + static_cast<long>(i));
+    if (i < keep) --keep;
+  }
+  options[keep].name = d.value;
   return true;
 }
 

@@ -425,3 +425,29 @@ TEST_F(CliTest, RepeatedAddRecordsCollapseAndTypeChangesKeepSectionsAnonymous) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CliTest, RenameOntoAnExistingOptionReplacesIt) {
+  config("network",
+         "config interface 'lan'\n\toption gateway '10.0.0.1'\n\toption proto 'static'\n"
+         "\toption gatewaybak '192.168.1.1'\n");
+  EXPECT_EQ(uci({"rename", "network.lan.gatewaybak=gateway"}).status, 0);
+  EXPECT_EQ(uci({"get", "network.lan.gateway"}).out, "192.168.1.1\n");
+  EXPECT_EQ(uci({"commit", "network"}).status, 0);
+  EXPECT_EQ(
+      committed("network"),
+      "\nconfig interface 'lan'\n\toption proto 'static'\n\toption gateway '192.168.1.1'\n\n");
+  EXPECT_EQ(uci({"get", "network.lan.gateway"}).out, "192.168.1.1\n");
+}
+
+TEST_F(CliTest, RenameOntoAnotherSectionIsRefused) {
+  config("p", "config a 'x'\nconfig b 'y'\n");
+  Result r = uci({"rename", "p.y=x"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "uci: Duplicate entry\n");
+  EXPECT_EQ(uci({"rename", "p.y=z"}).status, 0);
+  EXPECT_EQ(uci({"show", "p"}).out, "p.x=a\np.z=b\n");
+}
+
+}  // namespace

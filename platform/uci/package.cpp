@@ -57,17 +57,6 @@ bool remove_section(Package& pkg, std::string_view name) {
   return false;
 }
 
-void set_string(Section& s, const std::string& name, const std::string& value) {
-  Option* o = s.find(name);
-  if (!o) {
-    s.options.push_back(Option{name, false, value, {}});
-    return;
-  }
-  o->is_list = false;
-  o->items.clear();
-  o->value = value;
-}
-
 bool apply_set(Package& pkg, const Delta& d) {
   if (d.option.empty()) {
     if (d.value.empty()) return remove_section(pkg, d.section);
@@ -82,7 +71,7 @@ bool apply_set(Package& pkg, const Delta& d) {
   Section* s = pkg.find(d.section);
   if (!s) return false;
   if (d.value.empty()) return remove_option(*s, d.option);
-  set_string(*s, d.option, d.value);
+  set_option(*s, d.option, d.value);
   return true;
 }
 
@@ -159,16 +148,7 @@ bool apply_reorder(Package& pkg, const Delta& d) {
 bool apply_list_add(Package& pkg, const Delta& d) {
   Section* s = pkg.find(d.section);
   if (!s || d.option.empty()) return false;
-  Option* o = s->find(d.option);
-  if (!o) {
-    s->options.push_back(Option{d.option, true, {}, {d.value}});
-  } else if (!o->is_list) {
-    o->is_list = true;
-    o->items = {std::move(o->value), d.value};
-    o->value.clear();
-  } else {
-    o->items.push_back(d.value);
-  }
+  add_list_item(*s, d.option, d.value);
   return true;
 }
 
@@ -254,6 +234,30 @@ Section* Package::find(std::string_view section_name) {
 
 const Section* Package::find(std::string_view section_name) const {
   return const_cast<Package*>(this)->find(section_name);
+}
+
+void set_option(Section& s, const std::string& name, const std::string& value) {
+  Option* o = s.find(name);
+  if (!o) {
+    s.options.push_back(Option{name, false, value, {}});
+    return;
+  }
+  o->is_list = false;
+  o->items.clear();
+  o->value = value;
+}
+
+void add_list_item(Section& s, const std::string& name, const std::string& value) {
+  Option* o = s.find(name);
+  if (!o) {
+    s.options.push_back(Option{name, true, {}, {value}});
+  } else if (!o->is_list) {
+    o->is_list = true;
+    o->items = {std::move(o->value), value};
+    o->value.clear();
+  } else {
+    o->items.push_back(value);
+  }
 }
 
 Section& Package::create(std::string section_name, std::string type, bool anonymous) {

@@ -220,19 +220,21 @@ class ConfigReader {
     if (const char* problem = end_of_statement()) return problem;
     if (name.empty()) {
       std::string generated = anonymous_name(pkg_.created + 1, type);
-      current_ = pkg_.create(std::move(generated), std::move(type), true).name;
+      pkg_.create(std::move(generated), std::move(type), true);
+      current_ = pkg_.sections.size() - 1;
       return nullptr;
     }
     Section* existing = pkg_.find(name);
     if (existing && existing->type != type)
       return "section of different type overwrites prior section with same name";
-    if (!existing) pkg_.create(name, std::move(type), false);
-    current_ = name;
+    if (!existing) pkg_.create(std::move(name), std::move(type), false);
+    current_ =
+        existing ? static_cast<size_t>(existing - pkg_.sections.data()) : pkg_.sections.size() - 1;
     return nullptr;
   }
 
   const char* option(bool list) {
-    if (current_.empty()) return "option/list command found before the first section";
+    if (current_ == npos) return "option/list command found before the first section";
     std::string name = words_.next_arg();
     if (words_.failed()) return words_.reason();
     if (name.empty()) return "insufficient arguments";
@@ -240,21 +242,17 @@ class ConfigReader {
     std::string value = words_.next_arg();
     if (words_.failed()) return words_.reason();
     if (const char* problem = end_of_statement()) return problem;
-    Delta change;
-    change.op = list ? Op::list_add : Op::set;
-    change.section = current_;
-    change.option = std::move(name);
-    change.has_value = true;
-    change.value = std::move(value);
-    // An empty option line neither creates nor removes anything.
-    if (!list && change.value.empty()) return nullptr;
-    apply(pkg_, change);
+    Section& section = pkg_.sections[current_];
+    if (list)
+      add_list_item(section, name, value);
+    else if (!value.empty())  // an empty option line neither creates nor removes
+      set_option(section, name, value);
     return nullptr;
   }
 
   Words words_;
   Package& pkg_;
-  std::string current_;
+  size_t current_ = npos;  // index of the section being read
 };
 
 // Splits "PREFIX PKG.SEC[.OPT][=VALUE]" into a change; false when malformed.

@@ -85,6 +85,11 @@ struct Package {
   Section& create(std::string name, std::string type, bool anonymous);
 };
 
+// Sets a string option in place (a list becomes a string), or appends it.
+void set_option(Section& s, const std::string& name, const std::string& value);
+// Appends a list item; a string option becomes a list starting with it.
+void add_list_item(Section& s, const std::string& name, const std::string& value);
+
 // Applies one change with replay semantics; false when it does not apply.
 bool apply(Package& pkg, const Delta& delta);
 

@@ -1,6 +1,11 @@
 // Locked file operations. Lock order is always config file, then delta file,
 // so loaders, stagers and committers cannot deadlock each other.
 //
+// A change is staged with the savedir delta held exclusively from loading
+// to appending, so concurrent adds get distinct names; and a commit holds the
+// config file exclusively from reading the deltas to emptying the savedir
+// delta, so no staged change slips in between and is lost.
+//
 // A commit replaces the config file by rename while holding an exclusive
 // lock on the old file and on the new one until the delta is emptied. Every
 // opener re-checks after locking that the path still names the file it

@@ -23,8 +23,9 @@ struct Dirs {
 // staged change applied. Fills value with a section's type, an option's
 // string, or a list's items joined by single blanks. Returns false (value
 // empty) when the package cannot be loaded or the path does not resolve
-// completely. Parsed packages may be cached; a cached package is used only
-// while its config and delta files are unchanged (inode, size, mtime).
+// completely. Parsed packages are cached; a cached package is used only while
+// its config and delta files are unchanged (a stat each: device, inode, size,
+// mtime and ctime to the nanosecond), so other processes' changes show at once.
 bool get(const Dirs& dirs, std::string_view path, std::string& value);
 
 // The command-line tool. argv is the full argument vector (argv[0] is the

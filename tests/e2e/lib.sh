@@ -1,0 +1,109 @@
+# Helpers of the end-to-end tests, sourced by tests/e2e/run into every test.
+# A test is a function test_NAME in a file test_TOPIC.sh; it runs in its own
+# bash with "set -euo pipefail" and fails on the first failing command or
+# assertion. Environment from the runner: E2E_REPO, E2E_BIN (build/bin),
+# E2E_WORK (this test's scratch folder), E2E_SHMTOOL and E2E_RAWCLIENT
+# (static helpers, see shmtool.c and rawclient.c).
+# shellcheck shell=bash
+
+devsim=$E2E_REPO/sim/devsim
+
+fail() {
+  echo "FAILED: $*" >&2
+  exit 1
+}
+
+expect_eq() {
+  local actual=$1 expected=$2 what=${3:-value}
+  [ "$actual" = "$expected" ] || fail "$what: expected [$expected], got [$actual]"
+}
+
+expect_contains() {
+  local text=$1 part=$2 what=${3:-text}
+  case $text in
+    *"$part"*) ;;
+    *) fail "$what: [$part] not in [$text]" ;;
+  esac
+}
+
+expect_not_contains() {
+  local text=$1 part=$2 what=${3:-text}
+  case $text in
+    *"$part"*) fail "$what: [$part] unexpectedly in [$text]" ;;
+  esac
+}
+
+# The result envelope for a code and message.
+envelope() {
+  printf '<?xml version="1.0" encoding="utf-8"?><RESULT><CODE>%s</CODE><MESSAGE>%s</MESSAGE></RESULT>' "$1" "$2"
+}
+
+# Polls a command until it succeeds, for at most SECONDS (default 5).
+wait_for() {
+  local seconds=$1 tries=0
+  shift
+  until "$@"; do
+    tries=$((tries + 1))
+    [ $tries -lt $((seconds * 20)) ] || return 1
+    sleep 0.05
+  done
+}
+
+# dev_up NAME [devsim up options]: starts device NAME; sets DEV (its state
+# folder), SOCK (host path of its request socket) and CMDLOG (its command log).
+dev_up() {
+  local name=$1 out
+  shift
+  DEV=$E2E_WORK/$name
+  echo "$DEV" >>"$E2E_WORK/devices"
+  out=$("$devsim" up --state "$DEV" --bin "$E2E_BIN" "$@") || fail "device $name did not start"
+  SOCK=$(sed -n 's/^socket //p' <<<"$out")
+  CMDLOG=$(sed -n 's/^log //p' <<<"$out")
+  [ -S "$SOCK" ] || fail "no socket at [$SOCK]"
+}
+
+dev_down() {
+  "$devsim" down --state "${1:-$DEV}"
+}
+
+dev_running() {
+  "$devsim" status --state "${1:-$DEV}" >/dev/null 2>&1
+}
+
+# dev_exec CMD [ARG...]: runs a command inside the current device.
+dev_exec() {
+  "$devsim" exec --state "$DEV" -- "$@"
+}
+
+# dev_install HOSTFILE DEVPATH: copies a file into the running device, from
+# inside it (never write into DIR/root from the host: see sim/README.md).
+dev_install() {
+  dev_exec sh -c "cat >'$2' && chmod 755 '$2'" <"$1"
+}
+
+# request TEXT [TIMEOUT]: sends TEXT as it is (use $'...' for line feeds)
+# and prints the reply.
+request() {
+  printf '%s' "$1" | "$E2E_BIN/pallactl" --socket "$SOCK" --timeout "${2:-30}" raw
+}
+
+# request_open TEXT SECONDS: sends TEXT but keeps the sending side open, and
+# prints what comes back; status 3 when the agent kept the connection open.
+request_open() {
+  printf '%s' "$1" | "$E2E_RAWCLIENT" "$SOCK" "$2"
+}
+
+# A UCI config folder with the stock files of the repository, for changing a
+# few options before a device starts with --config.
+stock_config() {
+  local dir=$E2E_WORK/config-$1
+  mkdir -p "$dir"
+  cp "$E2E_REPO"/sim/rootfs/etc/config/* "$dir/"
+  echo "$dir"
+}
+
+# set_option FILE TYPE_OR_SECTION NAME VALUE: replaces an option line in a
+# stock config file ("system", "interface 'lan'", "snmpd 'snmpd'").
+set_option() {
+  sed -i "/^config $2\( .*\)\{0,1\}\$/,/^\$/ s|^\toption $3 '.*'|\toption $3 '$4'|" "$1"
+}

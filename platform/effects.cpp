@@ -114,6 +114,10 @@ Effects* current = &libc_effects;
 
 }  // namespace
 
-Effects& fx() { return *current; }
+Effects& fx() {
+  return *current;
+}
 
-void set_effects(Effects* effects) { current = effects ? effects : &libc_effects; }
+void set_effects(Effects* effects) {
+  current = effects ? effects : &libc_effects;
+}

@@ -20,9 +20,9 @@ class Effects {
   // printed on standard output, as popen(3) does.
   virtual std::string capture(const std::string& command, size_t max_bytes = 65536) = 0;
 
-  // Whole-file access. read_file reads at most max_bytes.
-  virtual bool read_file(const std::string& path, std::string& out,
-                         size_t max_bytes = 1 << 20) = 0;
+  // Whole-file access to system paths (a test implementation maps them into
+  // its fixture tree). read_file reads at most max_bytes.
+  virtual bool read_file(const std::string& path, std::string& out, size_t max_bytes = 1 << 20) = 0;
   virtual bool write_file(const std::string& path, const std::string& data) = 0;
   virtual bool remove_file(const std::string& path) = 0;
   virtual bool exists(const std::string& path) = 0;

@@ -1,0 +1,109 @@
+#include "agent/startup.h"
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "agent/config.h"
+#include "platform/effects.h"
+#include "platform/paths.h"
+
+const char* wan_ifname = "eth0.2";
+const char* lan_ifname = "eth0.1";
+const char* bridge_ifnames = "eth0.1 eth0.2";
+const char* switch_dev = "eth0";
+
+void board_ifnames_init() {
+  char hardver[128];
+  cfg_get("system.@system[0].hardver", hardver, sizeof hardver);
+  bool board_family =
+      std::strstr(hardver, "9531") || std::strstr(hardver, "9344") || std::strstr(hardver, "9341");
+  if (board_family) {
+    wan_ifname = "eth0";
+    lan_ifname = "eth1";
+    bridge_ifnames = "eth0 eth1";
+    switch_dev = "eth1";
+  } else {
+    wan_ifname = "eth0.2";
+    lan_ifname = "eth0.1";
+    bridge_ifnames = "eth0.1 eth0.2";
+    switch_dev = "eth0";
+  }
+}
+
+int shm_create(key_t key) {
+  int id = shmget(key, token_block_size, IPC_CREAT | 0666);
+  if (id < 0) return -1;
+  void* block = shmat(id, nullptr, 0);
+  if (block == reinterpret_cast<void*>(-1)) return -1;
+  std::memset(block, 0, token_block_size);
+  return 0;
+}
+
+void* shm_attach(key_t key) {
+  int id = shmget(key, token_block_size, 0600);
+  if (id < 0) return nullptr;
+  void* block = shmat(id, nullptr, 0);
+  return block == reinterpret_cast<void*>(-1) ? nullptr : block;
+}
+
+int shm_detach(const void* address) {
+  return shmdt(address);
+}
+
+namespace {
+
+// A value must stay on its own line of the configuration file: anything from
+// the first line break on is dropped, so a stored value cannot add directives.
+std::string one_line(const char* value) {
+  return std::string(value, std::strcspn(value, "\r\n"));
+}
+
+}  // namespace
+
+int snmpd_conf_write() {
+  char sys_mode[4];
+  cfg_get("system.@system[0].sys_mode", sys_mode, sizeof sys_mode);
+  int mode = std::atoi(sys_mode);
+  if (mode != 4 && mode != 5) return 0;
+
+  char proto[8];
+  cfg_get("network.lan.proto", proto, sizeof proto);
+  if (std::strcmp(proto, "static") != 0) return 0;
+
+  char trap_sink[32];
+  char enterprise_id[256];
+  char rw_community[256];
+  char ro_community[256];
+  cfg_get("dhcp.snmpd.ac_addr", trap_sink, sizeof trap_sink);
+  cfg_get("dhcp.snmpd.enterprisesid", enterprise_id, sizeof enterprise_id);
+  if (enterprise_id[0]) {
+    cfg_get("dhcp.snmpd.rwcommunity", rw_community, sizeof rw_community);
+    cfg_get("dhcp.snmpd.rocommunity", ro_community, sizeof ro_community);
+  } else {
+    std::strcpy(rw_community, "k4tw9rq2zm7x");
+    std::strcpy(ro_community, "k4tw9rq2zm7x");
+    std::strcpy(enterprise_id, "47215");
+  }
+
+  std::string conf = "sysobjectid .1.3.6.1.4.1." + one_line(enterprise_id) +
+                     ".100.1.1.1.1.10\n"
+                     "agentAddress udp:161\n"
+                     "sysservices 72\n"
+                     "rwcommunity " +
+                     one_line(rw_community) +
+                     "\n"
+                     "rocommunity " +
+                     one_line(ro_community) +
+                     "\n"
+                     "trapcommunity mivrok\n"
+                     "trap2sink " +
+                     one_line(trap_sink) + "\n";
+  fx().write_file(paths::snmpd_conf, conf);
+  fx().run(std::string("kill -SIGHUP `cat ") + paths::snmpd_pid + "`");
+  return 0;
+}

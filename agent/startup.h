@@ -1,0 +1,31 @@
+// Start-up of the agent: board interface names, the shared token block and
+// the SNMP daemon's configuration. Everything here runs once, before the
+// supervisor forks its first worker, so every worker inherits the results.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+
+// Ethernet interface names of the board, chosen by board_ifnames_init.
+extern const char* wan_ifname;
+extern const char* lan_ifname;
+extern const char* bridge_ifnames;
+extern const char* switch_dev;
+
+void board_ifnames_init();
+
+// The token block: System V shared memory read by other local processes that
+// check login tokens.
+inline constexpr key_t token_block_key = 3134;
+inline constexpr size_t token_block_size = 68;
+
+// Creates (or reuses) the block, attaches it for the life of the process and
+// zeroes it. Returns 0, or -1 when it cannot be had.
+int shm_create(key_t key = token_block_key);
+// Attaches the existing block; null when it does not exist.
+void* shm_attach(key_t key = token_block_key);
+int shm_detach(const void* address);
+
+// Regenerates /var/run/snmpd.conf from the store and signals the SNMP daemon.
+int snmpd_conf_write();

@@ -1,0 +1,67 @@
+// Feeds arbitrary request texts to the router. Handlers are spies and every
+// side effect is swallowed, so nothing a request asks for reaches the host.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "agent/server.h"
+#include "platform/effects.h"
+
+namespace {
+
+class NoEffects : public Effects {
+ public:
+  int run(const std::string&) override { return 0; }
+  std::string capture(const std::string&, size_t) override { return {}; }
+  bool read_file(const std::string&, std::string&, size_t) override { return false; }
+  bool write_file(const std::string&, const std::string&) override { return true; }
+  bool remove_file(const std::string&) override { return true; }
+  bool exists(const std::string&) override { return false; }
+  std::vector<std::string> list_dir(const std::string&) override { return {}; }
+  time_t now() override { return 0; }
+  void sleep_ms(unsigned) override {}
+  bool random_bytes(void* buf, size_t n) override {
+    std::memset(buf, 0x5a, n);
+    return true;
+  }
+  int send_signal(pid_t, int) override { return 0; }
+  int reboot_system(int) override { return 0; }
+  [[noreturn]] void exit_process(int) override { abort(); }
+  std::string host_path(const std::string& path) override { return "/nonexistent" + path; }
+};
+
+int spy_get(int fd, char* sub_path, size_t len, char* rest) {
+  if (sub_path && std::strlen(sub_path) != len) abort();
+  if (rest) (void)std::strlen(rest);
+  return send_all(fd, "x", 1);
+}
+
+int spy_post(int, char* body, size_t len, char* sub_path) {
+  if (std::strlen(body) != len || body[0] != '\n') abort();
+  if (sub_path && sub_path > body) abort();
+  return 0;
+}
+
+const get_service gets[] = {{"network", spy_get}, {"system", spy_get}, {nullptr, nullptr}};
+const post_service posts[] = {{"network", spy_post}, {"login", spy_post}, {nullptr, nullptr}};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static NoEffects no_effects;
+  set_effects(&no_effects);
+  if (size > 16382) return 0;
+  static char buffer[16384];
+  std::memcpy(buffer, data, size);
+  int fds[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return 0;
+  route_request_with(fds[0], buffer, size, gets, posts);
+  char sink[1024];
+  while (recv(fds[1], sink, sizeof sink, MSG_DONTWAIT) > 0) {
+  }
+  close(fds[0]);
+  close(fds[1]);
+  return 0;
+}

@@ -1,0 +1,18 @@
+// Process-wide values of the worker, in one place. The worker is a single
+// thread handling one request at a time, so nothing here needs a lock. A new
+// worker (after a crash) starts with every value at zero.
+#pragma once
+
+struct worker_state {
+  // Target mode of a mode switch in progress (0: none). While set, network
+  // and wireless changes are committed without restarting anything.
+  int mode_switch_state = 0;
+  // A LAN change was stored with ACTIVE "1"; the next DHCP change performs
+  // the restart it owes.
+  bool lan_restart_pending = false;
+  // Rights of the last login, shown by the system service.
+  int user_right = 0;
+};
+
+// The one instance of the worker.
+worker_state& worker();

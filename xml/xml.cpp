@@ -23,7 +23,7 @@ namespace {
 // boundaries; real request bodies stay far below it.
 constexpr size_t kExpansionLimit = size_t{1} << 20;
 // Up to this many different child names are searched linearly.
-constexpr size_t kLinearGroupLimit = 8;
+constexpr size_t kLinearGroupLimit = 16;
 
 char empty_text[1] = "";
 char empty_flags[1] = "";
@@ -155,10 +155,19 @@ std::unique_ptr<char[]> utf16_to_utf8(const unsigned char* in, size_t length, si
   return out;
 }
 
-// CR LF and a lone CR become LF. Returns the new length.
-size_t normalize_line_ends(char* s) {
-  size_t length = std::strlen(s);
-  char* cr = static_cast<char*>(std::memchr(s, '\r', length));
+// Most texts are a few bytes long, where a plain loop is cheaper than a
+// library call.
+char* find_char(char* s, size_t length, char c) {
+  for (size_t i = 0; i < length; ++i) {
+    if (s[i] == c) return s + i;
+  }
+  return nullptr;
+}
+
+// CR LF and a lone CR become LF in s (length bytes, NUL-terminated).
+// Returns the new length.
+size_t normalize_line_ends(char* s, size_t length) {
+  char* cr = find_char(s, length, '\r');
   if (!cr) return length;
   char* end = s + length;
   char* out = cr;
@@ -346,7 +355,8 @@ struct open_element {
   child_group* find_group(const char* name) {
     if (groups.size() <= kLinearGroupLimit) {
       for (child_group& group : groups) {
-        if (std::strcmp(group.head->name, name) == 0) return &group;
+        const char* other = group.head->name;
+        if (other[0] == name[0] && std::strcmp(other, name) == 0) return &group;
       }
       return nullptr;
     }
@@ -375,6 +385,7 @@ class parser {
 
   void run() {
     index_lines();
+    stack_.reserve(8);
     char* s = std::strchr(start_, '<');
     while (s) {
       s = markup(s);
@@ -383,7 +394,7 @@ class parser {
       if (!lt) break;  // text that runs to the end is dropped
       if (depth_ > 0 && lt > s) {
         *lt = '\0';
-        if (!append_text(s, '&')) break;
+        if (!append_text(s, static_cast<size_t>(lt - s), '&')) break;
       }
       s = lt;
     }
@@ -408,10 +419,9 @@ class parser {
   // Line feeds are indexed before the text is changed, so line numbers stay
   // right however the text is cut up later.
   void index_lines() {
-    const char* p = start_;
-    while ((p = static_cast<const char*>(std::memchr(p, '\n', end_ - p)))) {
-      line_feeds_.push_back(static_cast<size_t>(p - start_));
-      ++p;
+    line_feeds_.reserve(32);
+    for (const char* p = start_; p < end_; ++p) {
+      if (*p == '\n') line_feeds_.push_back(static_cast<size_t>(p - start_));
     }
   }
 
@@ -495,7 +505,8 @@ class parser {
         if (!close) return fail(s, "missing %c", quote);
         *close = '\0';
         decoded_text d;
-        if (!decode(s + 1, attribute_kind(element, attribute_name), s, d)) return nullptr;
+        size_t length = static_cast<size_t>(close - s - 1);
+        if (!decode(s + 1, length, attribute_kind(element, attribute_name), s, d)) return nullptr;
         value = d.text;
         allocated = d.allocated;
         s = close + 1;
@@ -565,7 +576,10 @@ class parser {
   }
 
   void push(xml_node* node) {
-    if (depth_ == stack_.size()) stack_.emplace_back();
+    if (depth_ == stack_.size()) {
+      stack_.emplace_back();
+      stack_.back().groups.reserve(kLinearGroupLimit);
+    }
     stack_[depth_++].reset(node);
   }
 
@@ -598,9 +612,9 @@ class parser {
 
   // ---- text ----
 
-  bool append_text(char* s, char mode) {
+  bool append_text(char* s, size_t length, char mode) {
     decoded_text d;
-    if (!decode(s, mode, s, d)) return false;
+    if (!decode(s, length, mode, s, d)) return false;
     if (d.length == 0) return true;
     open_element& element = stack_[depth_ - 1];
     if (element.text_length == 0) {
@@ -617,20 +631,20 @@ class parser {
     return true;
   }
 
-  // Decodes the NUL-terminated text s in one of the modes: '&' character
+  // Decodes the text s (length bytes, NUL-terminated) in one of the modes: '&' character
   // content, ' ' CDATA-kind attribute, '*' normalised attribute, '%' entity
   // value, 'c' CDATA section. `at` is where errors are reported.
-  bool decode(char* s, char mode, const char* at, decoded_text& out) {
-    size_t length = normalize_line_ends(s);
+  bool decode(char* s, size_t length, char mode, const char* at, decoded_text& out) {
+    length = normalize_line_ends(s, length);
     out = {s, length, false};
     if (mode == 'c' || !needs_scan(s, length, mode)) return true;
     return expand(s, length, mode, at, out);
   }
 
-  static bool needs_scan(const char* s, size_t length, char mode) {
+  static bool needs_scan(char* s, size_t length, char mode) {
     switch (mode) {
       case '&':
-        return std::memchr(s, '&', length) != nullptr;
+        return find_char(s, length, '&') != nullptr;
       case '%':
         return std::strpbrk(s, "&%") != nullptr;
       case ' ':
@@ -701,7 +715,7 @@ class parser {
     if (!close) return fail(lt, "unclosed <![CDATA[");
     char* next = after(close + 2);
     *close = '\0';
-    if (depth_ > 0 && !append_text(s, 'c')) return nullptr;
+    if (depth_ > 0 && !append_text(s, static_cast<size_t>(close - s), 'c')) return nullptr;
     return next;
   }
 
@@ -817,7 +831,7 @@ class parser {
     if (!close) return fail(p, "missing %c", quote);
     *close = '\0';
     decoded_text d;
-    if (!decode(p + 1, '%', s, d)) return nullptr;
+    if (!decode(p + 1, static_cast<size_t>(close - p - 1), '%', s, d)) return nullptr;
     if (!declare_entity(key, std::string_view(d.text, d.length), parameter, s)) return nullptr;
     return skip_declaration(close);
   }
@@ -904,7 +918,7 @@ class parser {
       if (!close) return attlist_fail(s, "");
       *close = '\0';
       decoded_text d;
-      if (!decode(p + 1, kind, s, d)) return nullptr;
+      if (!decode(p + 1, static_cast<size_t>(close - p - 1), kind, s, d)) return nullptr;
       declare_attribute(element_name, attribute_name, {d.text, kind});
       p = close + 1;
     }

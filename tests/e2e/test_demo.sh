@@ -1,0 +1,26 @@
+# ./scripts/demo, as a person runs it.
+# shellcheck shell=bash
+
+demo() {
+  "$E2E_REPO/scripts/demo" --build-dir "$(dirname "$E2E_BIN")" --state "$E2E_WORK/demo" "$@"
+}
+
+test_demo_runs_and_stops_its_device() {
+  local out
+  out=$(demo 2>&1) || fail "demo failed: $out"
+  expect_contains "$out" '$ pallactl get system/basic' "request shown"
+  expect_contains "$out" '<CODE>1</CODE>' "reply to the unknown service"
+  expect_contains "$out" "socket $E2E_WORK/demo/root/tmp/route" "device started"
+  [ ! -e "$E2E_WORK/demo" ] || fail "demo left its device folder"
+}
+
+test_demo_keep_leaves_a_device_to_talk_to() {
+  local out
+  echo "$E2E_WORK/demo" >>"$E2E_WORK/devices"
+  out=$(demo --keep 2>&1) || fail "demo failed: $out"
+  expect_contains "$out" "sim/devsim down --state $E2E_WORK/demo" "how to stop it"
+  DEV=$E2E_WORK/demo SOCK=$E2E_WORK/demo/root/tmp/route
+  dev_running || fail "device not running after --keep"
+  expect_eq "$(request $'GET /route/networks/lan\n\n')" "$(envelope 1 'NO SERVICE')" "request"
+  dev_down
+}

@@ -12,6 +12,12 @@ struct worker_state {
   bool lan_restart_pending = false;
   // Rights of the last login, shown by the system service.
   int user_right = 0;
+  // Link state of front ports 1 to 5 (index 0 is no port), as the last
+  // GET /network/lan found them.
+  int port_status[6] = {0, 0, 0, 0, 0, 0};
+  // Front port that carries the uplink in router mode: 0 until first needed,
+  // then 3 or 5 for the life of the worker.
+  int uplink_port = 0;
 };
 
 // The one instance of the worker.

@@ -20,8 +20,8 @@ namespace {
 
 // Bytes that declared entities may insert into one document in total. Stops
 // nested-entity bombs and reference loops that are built across entity
-// boundaries; real request bodies stay far below it.
-constexpr size_t kExpansionLimit = size_t{1} << 20;
+// boundaries; it is 16 times the largest request body the server accepts.
+constexpr size_t kExpansionLimit = 256 * 1024;
 // Up to this many different child names are searched linearly.
 constexpr size_t kLinearGroupLimit = 16;
 
@@ -844,7 +844,7 @@ class parser {
     if (names.count(name)) return true;  // the first declaration binds
     char mark = parameter ? '%' : '&';
     std::unordered_set<std::string_view>& referenced = referenced_[parameter ? 1 : 0];
-    if (refers_to(name, value, mark, names, referenced.count(name) > 0)) {
+    if (refers_to(name, value, mark, names, referenced.count(name) > 0, at)) {
       fail(at, "circular entity declaration &%.*s", static_cast<int>(name.size()), name.data());
       return false;
     }
@@ -859,9 +859,11 @@ class parser {
   // Whether value refers to name directly or, when deep, through the
   // declared entities it names. A declared entity can only lead back to
   // name if some declared value refers to name, which the caller checks
-  // first; that keeps chains of ordinary declarations linear.
+  // first; that keeps chains of ordinary declarations linear. Walking a
+  // value costs as much as expanding it, so it is charged to the same
+  // budget (and reported at `at` when that runs out).
   bool refers_to(std::string_view name, std::string_view value, char mark, entity_map& names,
-                 bool deep) {
+                 bool deep, const char* at) {
     unsigned visit = ++visit_mark_;
     pending_.assign(1, value);
     while (!pending_.empty()) {
@@ -876,6 +878,11 @@ class parser {
         if (found != names.end() && found->second.mark != visit) {
           found->second.mark = visit;
           pending_.push_back(found->second.value);
+          doc_.expanded += found->second.value.size();
+          if (doc_.expanded > kExpansionLimit) {
+            fail(at, "entity expansion too large");
+            return true;
+          }
         }
       }
     }

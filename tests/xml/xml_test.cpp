@@ -292,6 +292,31 @@ TEST(XmlEntities, ParameterBombIsStoppedWhileDeclaring) {
   EXPECT_EQ(p.error(), "[error near line 1]: entity expansion too large");
 }
 
+TEST(XmlEntities, CircularityCheckOfForwardReferencedChainsIsBounded) {
+  // h names every e ahead of its declaration, so each new e is checked
+  // through the whole chain before it; that work is bounded too.
+  std::string body = "<!DOCTYPE A [<!ENTITY h \"";
+  for (int i = 0; i < 600; ++i) body += "&e" + std::to_string(i) + ";";
+  body += "\">";
+  for (int i = 0; i < 600; ++i) {
+    body += "<!ENTITY e" + std::to_string(i) + " '&e" + std::to_string(i - 1) + ";'>";
+  }
+  body += "]><A/>";
+  Parsed p(body);
+  EXPECT_EQ(p.error(), "[error near line 1]: entity expansion too large");
+}
+
+TEST(XmlEntities, LongChainsOfOrdinaryDeclarationsWork) {
+  std::string body = "<!DOCTYPE A [<!ENTITY e0 'x'>";
+  for (int i = 1; i < 300; ++i) {
+    body += "<!ENTITY e" + std::to_string(i) + " '&e" + std::to_string(i - 1) + ";'>";
+  }
+  body += "]><A>&e299;</A>";
+  Parsed p(body);
+  EXPECT_EQ(p.error(), "");
+  EXPECT_STREQ(p.doc()->text, "x");
+}
+
 TEST(XmlEntities, LoopBuiltAcrossEntityBoundariesEnds) {
   // Neither value names x on its own, but "&z;x;" rebuilds "&x;" forever.
   Parsed p("<!DOCTYPE A [<!ENTITY z '&#38;'><!ENTITY x '&z;x;'>]><A>&x;</A>");

@@ -102,8 +102,17 @@ stock_config() {
   echo "$dir"
 }
 
-# set_option FILE TYPE_OR_SECTION NAME VALUE: replaces an option line in a
-# stock config file ("system", "interface 'lan'", "snmpd 'snmpd'").
+# set_option FILE SECTION NAME VALUE: sets an option in a stock config file,
+# replacing its line or adding one at the end of the section. SECTION is the
+# rest of the section's header line: "system", "interface 'lan'",
+# "snmpd 'snmpd'". An empty VALUE leaves an ignored line (no option).
 set_option() {
-  sed -i "/^config $2\( .*\)\{0,1\}\$/,/^\$/ s|^\toption $3 '.*'|\toption $3 '$4'|" "$1"
+  local tmp=$1.new
+  awk -v h="config $2" -v n="$3" -v v="$4" '
+    BEGIN { q = sprintf("%c", 39); line = "\toption " n " " q v q }
+    $0 == h && !done { insec = 1; print; next }
+    insec && index($0, "\toption " n " ") == 1 { print line; done = 1; insec = 0; next }
+    insec && $0 == "" { print line; done = 1; insec = 0 }
+    { print }' "$1" >"$tmp"
+  mv "$tmp" "$1"
 }

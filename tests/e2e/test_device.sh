@@ -92,6 +92,8 @@ test_init_scripts_and_stand_ins() {
   dev_exec test -L /etc/rc.d/S99mcproxy || fail "enable made no link"
   dev_exec /etc/init.d/miniupnpd disable
   dev_exec test ! -e /etc/rc.d/S95miniupnpd || fail "disable left the link"
+  dev_exec /etc/init.d/mcproxy enabled || fail "mcproxy not enabled"
+  dev_exec /etc/init.d/miniupnpd enabled && fail "miniupnpd still enabled"
   dev_exec /etc/init.d/network restart
   dev_exec /etc/init.d/swctrler retart 2>/dev/null && fail "unknown action accepted"
   echo down | dev_exec sh -c 'cat >/sim/state/switch/port1'
@@ -114,6 +116,8 @@ test_init_scripts_and_stand_ins() {
   dev_exec /sim/bin/log-cmd /x "two words" $'line\nbreak'
   expect_eq "$(cat "$CMDLOG")" "/etc/init.d/mcproxy enable
 /etc/init.d/miniupnpd disable
+/etc/init.d/mcproxy enabled
+/etc/init.d/miniupnpd enabled
 /etc/init.d/network restart
 /etc/init.d/swctrler retart
 /sbin/swconfig dev eth0 port 1 get link

@@ -1,0 +1,33 @@
+// Small helpers for the XML bodies of the network services' POST requests.
+#pragma once
+
+#include <cstddef>
+
+#include "agent/config.h"
+#include "xml/xml.h"
+
+// Owns the tree parsed from a request body and frees it when it goes.
+class parsed_body {
+ public:
+  parsed_body(char* body, size_t length) : root_(xml_parse(body, length)) {}
+  ~parsed_body() { xml_free(root_); }
+  parsed_body(const parsed_body&) = delete;
+  parsed_body& operator=(const parsed_body&) = delete;
+  // False when the body is not a well-formed document.
+  bool ok() const { return root_ && !*xml_error(root_); }
+  xml_node* root() const { return root_; }
+
+ private:
+  xml_node* root_;
+};
+
+// Text of the first child called name, or null when there is none.
+inline const char* child_text(xml_node* parent, const char* name) {
+  xml_node* child = xml_child(parent, name);
+  return child ? child->text : nullptr;
+}
+
+// A non-empty dotted-quad IPv4 address.
+inline bool valid_address(const char* text) {
+  return text && *text && ipv4_valid(text) == 1;
+}

@@ -1,0 +1,265 @@
+// The "dhcp" service: the LAN DHCP server's settings (on/off, static leases,
+// lease time, address pool) and its current leases.
+#include <arpa/inet.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "agent/config.h"
+#include "agent/server.h"
+#include "agent/services.h"
+#include "agent/worker_state.h"
+#include "platform/effects.h"
+#include "services/network/request_body.h"
+#include "services/network/restart.h"
+
+namespace {
+
+constexpr const char* xml_declaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
+constexpr const char* lease_file = "/var/dhcp.leases";
+
+// An address in host byte order; 0 when the text is not an address.
+uint32_t host_order(const std::string& text) {
+  in_addr address{};
+  if (inet_pton(AF_INET, text.c_str(), &address) != 1) return 0;
+  return ntohl(address.s_addr);
+}
+
+std::string dotted(uint32_t host) {
+  in_addr address{htonl(host)};
+  char text[INET_ADDRSTRLEN] = "";
+  inet_ntop(AF_INET, &address, text, sizeof text);
+  return text;
+}
+
+std::string host_path(int index, const char* option = nullptr) {
+  std::string path = "dhcp.@host[" + std::to_string(index) + "]";
+  return option ? path + "." + option : path;
+}
+
+int static_lease_count() {
+  int count = 0;
+  while (!cfg_get(host_path(count)).empty()) ++count;
+  return count;
+}
+
+struct lan_subnet {
+  uint32_t address;
+  uint32_t netmask;
+};
+
+lan_subnet read_lan_subnet() {
+  return {host_order(cfg_get(std::string("network.lan.ipaddr"))),
+          host_order(cfg_get(std::string("network.lan.netmask")))};
+}
+
+// ---- GET /config ----
+
+int get_config(int fd) {
+  std::string statics;
+  for (int n = 0; !cfg_get(host_path(n)).empty(); ++n)
+    appendf(statics, "<STATIC><MAC>%s</MAC><IP>%s</IP></STATIC>",
+            xml_escape(cfg_get(host_path(n, "mac"))).c_str(),
+            xml_escape(cfg_get(host_path(n, "ip"))).c_str());
+  int disable = cfg_get(std::string("dhcp.lan.ignore")) == "1" ? 1 : 0;
+  int leasetime = std::atoi(cfg_get(std::string("dhcp.lan.leasetime")).c_str());
+
+  lan_subnet lan = read_lan_subnet();
+  uint32_t network = lan.address & lan.netmask;
+  int start = std::atoi(cfg_get(std::string("dhcp.lan.start")).c_str());
+  int limit = std::atoi(cfg_get(std::string("dhcp.lan.limit")).c_str());
+  std::printf("%d %d\n", start, limit);
+  uint32_t first = network + static_cast<uint32_t>(start);
+  uint32_t last = first + static_cast<uint32_t>(limit) - 1;
+
+  std::string doc = xml_declaration;
+  appendf(doc, "<DHCP><DISABLE>%d</DISABLE>", disable);
+  doc += statics;
+  appendf(doc,
+          "<LEASETIME>%d</LEASETIME><ADDRPOOL><START>%s</START><END>%s</END></ADDRPOOL></DHCP>",
+          leasetime, dotted(first).c_str(), dotted(last).c_str());
+  send_all(fd, doc);
+  return 0;
+}
+
+// ---- GET /clients ----
+
+std::string upper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+// The expiry as ctime gives it (local time, ending in a line feed); empty
+// for a time ctime cannot show.
+std::string expiry_text(long long expiry) {
+  time_t when = static_cast<time_t>(expiry);
+  char text[64];
+  return ctime_r(&when, text) ? text : "";
+}
+
+// Appends the CLIENTS element of one lease line; false for a blank line.
+bool append_lease(std::string& doc, const std::string& line) {
+  long long expiry = 0;
+  char mac[64] = "";
+  char ip[64] = "";
+  char hostname[256] = "";
+  if (std::sscanf(line.c_str(), "%lld %63s %63s %255s", &expiry, mac, ip, hostname) < 1 &&
+      line.find_first_not_of(" \t\r") == std::string::npos)
+    return false;
+  appendf(doc, "<CLIENTS><MAC>%s</MAC><IP>%s</IP><HOSTNAME>%s</HOSTNAME><TIME>%s</TIME></CLIENTS>",
+          xml_escape(upper(mac)).c_str(), xml_escape(ip).c_str(), xml_escape(hostname).c_str(),
+          expiry_text(expiry).c_str());
+  return true;
+}
+
+int get_clients(int fd) {
+  worker().mode_switch_state = 0;
+  std::string leases;
+  errno = 0;
+  if (!fx().read_file(lease_file, leases))
+    return reply_result(fd, 5, strerror(errno ? errno : ENOENT));
+
+  std::string doc = xml_declaration;
+  doc += "<DHCP>";
+  int count = 0;
+  size_t start = 0;
+  while (start < leases.size()) {
+    size_t end = leases.find('\n', start);
+    if (end == std::string::npos) end = leases.size();
+    if (append_lease(doc, leases.substr(start, end - start))) ++count;
+    start = end + 1;
+  }
+  appendf(doc, "<CLIENTS_NUM>%d</CLIENTS_NUM></DHCP>", count);
+  send_all(fd, doc);
+  return 0;
+}
+
+// ---- POST ----
+
+// Checks DISABLE; on a fault returns its message.
+const char* disable_fault(const char* disable) {
+  if (!disable) return nullptr;
+  if (!*disable) return "Invalid DISABLE arg";
+  int value = std::atoi(disable);
+  return value == 0 || value == 1 ? nullptr : "DISABLE arg 0/1";
+}
+
+bool statics_valid(xml_node* root) {
+  for (xml_node* entry = xml_child(root, "STATIC"); entry; entry = entry->next) {
+    const char* mac = child_text(entry, "MAC");
+    if (!mac || !*mac || !valid_address(child_text(entry, "IP"))) return false;
+  }
+  return true;
+}
+
+// The pool as the store keeps it: first address as an offset from the LAN
+// network address, and the number of addresses.
+struct pool_change {
+  bool wanted = false;
+  bool valid = true;
+  int start = 0;
+  int limit = 0;
+};
+
+bool in_subnet(uint32_t address, const lan_subnet& lan) {
+  return ((lan.address ^ address) & lan.netmask) == 0;
+}
+
+pool_change read_pool(xml_node* root) {
+  pool_change pool;
+  xml_node* addrpool = xml_child(root, "ADDRPOOL");
+  if (!addrpool) return pool;
+  const char* start = child_text(addrpool, "START");
+  const char* end = child_text(addrpool, "END");
+  if (!start && !end) return pool;
+  if (start && end && !*start && !*end) return pool;
+  pool.wanted = true;
+  lan_subnet lan = read_lan_subnet();
+  // A pool that ends before it starts would leave the server with a
+  // negative size, so the order is checked too.
+  if (!valid_address(start) || !valid_address(end) || host_order(end) < host_order(start) ||
+      !in_subnet(host_order(start), lan) || !in_subnet(host_order(end), lan)) {
+    pool.valid = false;
+    return pool;
+  }
+  pool.start = static_cast<int>(host_order(start) - (lan.address & lan.netmask));
+  pool.limit = static_cast<int>(host_order(end) - host_order(start) + 1);
+  return pool;
+}
+
+// Removes every static lease. Bounded by the number found, so a delete that
+// fails cannot keep the loop going.
+void remove_static_leases() {
+  for (int left = static_lease_count(); left > 0 && !cfg_get(host_path(-1)).empty(); --left)
+    fx().run("/sbin/uci delete dhcp.@host[-1]");
+}
+
+void add_static_leases(xml_node* root) {
+  for (xml_node* entry = xml_child(root, "STATIC"); entry; entry = entry->next) {
+    fx().run("/sbin/uci add dhcp host");
+    cfg_set("dhcp.@host[-1].mac", child_text(entry, "MAC"));
+    cfg_set("dhcp.@host[-1].ip", child_text(entry, "IP"));
+  }
+}
+
+void restart_dhcp_server() {
+  kill_dhcp_check();
+  fx().run("killall udhcpc");
+  if (worker().lan_restart_pending) {
+    worker().lan_restart_pending = false;
+    fx().run("/etc/init.d/network restart");
+    firewall_cycle();
+  }
+  fx().run("/etc/init.d/dnsmasq restart");
+  samba_cycle();
+}
+
+int post_config(int fd, char* body, size_t body_len) {
+  parsed_body request(body, body_len);
+  if (!request.ok()) return reply_code(fd, FORMAT_ERROR);
+  xml_node* root = request.root();
+  // Everything is checked before anything is staged, so a refused request
+  // leaves nothing for the next commit of the package to pick up.
+  const char* disable = child_text(root, "DISABLE");
+  if (const char* fault = disable_fault(disable)) return reply_result(fd, FORMAT_ERROR, fault);
+  if (!statics_valid(root)) return reply_result(fd, FORMAT_ERROR, "Static List");
+  pool_change pool = read_pool(root);
+  if (!pool.valid) return reply_result(fd, FORMAT_ERROR, "Invalid address pool");
+
+  if (disable) cfg_set("dhcp.lan.ignore", std::atoi(disable) == 1 ? "1" : "");
+  remove_static_leases();
+  add_static_leases(root);
+  const char* leasetime = child_text(root, "LEASETIME");
+  if (leasetime && *leasetime) cfg_set("dhcp.lan.leasetime", leasetime);
+  if (pool.wanted) {
+    cfg_set("dhcp.lan.start", std::to_string(pool.start));
+    cfg_set("dhcp.lan.limit", std::to_string(pool.limit));
+  }
+  cfg_commit("dhcp");
+
+  const char* active = child_text(root, "ACTIVE");
+  if (active && std::strcmp(active, "1") == 0) return 0;
+  restart_dhcp_server();
+  return 0;
+}
+
+}  // namespace
+
+int dhcp_get(int fd, char* sub_path, size_t sub_path_len, char* /*rest*/) {
+  std::string path = sub_path ? std::string(sub_path, sub_path_len) : std::string();
+  if (path == "/config") return get_config(fd);
+  if (path == "/clients") return get_clients(fd);
+  return reply_code(fd, NO_SERVICE);
+}
+
+int dhcp_post(int fd, char* body, size_t body_len, char* sub_path) {
+  if (sub_path) return reply_code(fd, NO_SERVICE);
+  return post_config(fd, body, body_len);
+}

@@ -10,8 +10,9 @@ struct worker_state {
   // A LAN change was stored with ACTIVE "1"; the next DHCP change performs
   // the restart it owes.
   bool lan_restart_pending = false;
-  // Rights of the last login, shown by the system service.
-  int user_right = 0;
+  // Rights of the last login, shown by the system service: "" until the
+  // first login of this worker, then "1" or "2".
+  char user_right[2] = {0, 0};
   // Link state of front ports 1 to 5 (index 0 is no port), as the last
   // GET /network/lan found them.
   int port_status[6] = {0, 0, 0, 0, 0, 0};

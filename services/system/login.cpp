@@ -1,0 +1,206 @@
+#include "services/system/login.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "agent/config.h"
+#include "agent/server.h"
+#include "agent/services.h"
+#include "agent/startup.h"
+#include "agent/worker_state.h"
+#include "platform/effects.h"
+#include "platform/paths.h"
+#include "xml/xml.h"
+
+key_t login_token_key = token_block_key;
+
+namespace {
+
+constexpr int CREDENTIAL_ERROR = 5;
+constexpr size_t secret_size = password_limit + 1;
+constexpr size_t token_random_bytes = 8;
+constexpr size_t slot_size = 32;
+constexpr size_t time_offset = 64;
+
+struct account {
+  const char* name;
+  const char* password_option;
+  size_t slot;
+};
+
+constexpr account accounts[] = {
+    {"root", "system.@system[0].root_passwd", 0},
+    {"admin", "system.@system[0].passwd", 1},
+};
+
+const account* find_account(const char* name) {
+  for (const account& candidate : accounts)
+    if (std::strcmp(candidate.name, name) == 0) return &candidate;
+  return nullptr;
+}
+
+class ParsedBody {
+ public:
+  ParsedBody(char* body, size_t length) : doc_(xml_parse(body, length)) {}
+  ~ParsedBody() { xml_free(doc_); }
+  ParsedBody(const ParsedBody&) = delete;
+  ParsedBody& operator=(const ParsedBody&) = delete;
+  bool ok() const { return doc_ && !*xml_error(doc_); }
+  // The child's text, or null when the child is missing or its text empty.
+  const char* text_of(const char* child) const {
+    xml_node* node = xml_child(doc_, child);
+    return node && node->text[0] ? node->text : nullptr;
+  }
+
+ private:
+  xml_node* doc_;
+};
+
+// Decodes a hex-encoded password into out, zero-filled behind the text.
+// False when the decoded text is longer than password_limit.
+bool decode_secret(const char* hex, char (&out)[secret_size]) {
+  // Only the first secret_size bytes decide, so decode just their digits.
+  char digits[2 * secret_size + 1] = {};
+  std::strncpy(digits, hex, 2 * secret_size);
+  char decoded[secret_size + 1] = {};
+  hex_decode(digits, decoded);
+  size_t length = std::strlen(decoded);
+  if (length > password_limit) return false;
+  std::memset(out, 0, sizeof out);
+  std::memcpy(out, decoded, length);
+  return true;
+}
+
+void read_secret(const char* option, char (&out)[secret_size]) {
+  std::memset(out, 0, sizeof out);
+  cfg_get(option, out, sizeof out);
+  size_t length = std::strlen(out);
+  std::memset(out + length, 0, sizeof out - length);
+}
+
+// Compares every byte, so the time taken does not tell where the first
+// difference lies.
+bool same_secret(const char (&a)[secret_size], const char (&b)[secret_size]) {
+  unsigned difference = 0;
+  for (size_t i = 0; i < secret_size; ++i) difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return difference == 0;
+}
+
+bool password_matches(const account& user, const char (&given)[secret_size]) {
+  char stored[secret_size];
+  read_secret(user.password_option, stored);
+  return same_secret(stored, given);
+}
+
+bool option_set(const char* option) {
+  char value[32];
+  cfg_get(option, value, sizeof value);
+  return value[0] != '\0';
+}
+
+// "2" for an admin while a separate root account is configured, else "1".
+char right_after_login(const account& user) {
+  if (std::strcmp(user.name, "admin") != 0) return '1';
+  bool root_configured =
+      option_set("system.@system[0].root_user_name") && option_set("system.@system[0].root_passwd");
+  return root_configured ? '2' : '1';
+}
+
+// Reads /dev/urandom, or getrandom(2) when the device file cannot be read;
+// false when neither gives randomness (a token is never made without it).
+bool token_randomness(unsigned char (&bytes)[token_random_bytes]) {
+  std::string data;
+  if (fx().read_file(paths::urandom, data, sizeof bytes) && data.size() == sizeof bytes) {
+    std::memcpy(bytes, data.data(), sizeof bytes);
+    return true;
+  }
+  return fx().random_bytes(bytes, sizeof bytes);
+}
+
+// "root" or "admin" followed by the token's hex digits.
+void format_slot(const char* name, const unsigned char (&random)[token_random_bytes],
+                 char (&slot)[slot_size]) {
+  size_t used = static_cast<size_t>(snprintf(slot, sizeof slot, "%s", name));
+  for (unsigned char byte : random) {
+    snprintf(slot + used, sizeof slot - used, "%02x", byte);
+    used += 2;
+  }
+}
+
+void store_token(unsigned char* block, const account& user, const char (&slot)[slot_size]) {
+  std::memcpy(block + user.slot * slot_size, slot, std::strlen(slot) + 1);
+  auto login_time = static_cast<int32_t>(fx().now());
+  std::memcpy(block + time_offset, &login_time, sizeof login_time);  // host byte order
+}
+
+}  // namespace
+
+int issue_token(const char* name, int fd) {
+  const account* user = find_account(name);
+  if (!user) return reply_result(fd, CREDENTIAL_ERROR, "Invalid name");
+  unsigned char random[token_random_bytes] = {};
+  if (!token_randomness(random)) return reply_result(fd, CREDENTIAL_ERROR, "No token available");
+  void* block = shm_attach(login_token_key);
+  if (!block) return reply_result(fd, CREDENTIAL_ERROR, "Token store unavailable");
+  char slot[slot_size] = {};
+  format_slot(user->name, random, slot);
+  store_token(static_cast<unsigned char*>(block), *user, slot);
+  shm_detach(block);
+  reply_result(fd, RESULT_OK, slot);
+  return 0;
+}
+
+int handle_login(int fd, char* body, size_t body_len, char* sub_path) {
+  if (sub_path) return reply_code(fd, NO_SERVICE);
+  ParsedBody request(body, body_len);
+  if (!request.ok()) return reply_code(fd, FORMAT_ERROR);
+  const char* name = request.text_of("USER_NAME");
+  const char* password = request.text_of("PASSWD");
+  if (!name || !password) return reply_result(fd, FORMAT_ERROR, "Need name and passwd");
+  const account* user = find_account(name);
+  if (!user) return reply_result(fd, CREDENTIAL_ERROR, "Invalid name");
+  char given[secret_size];
+  if (!decode_secret(password, given)) return reply_code(fd, FORMAT_ERROR);
+  if (!password_matches(*user, given)) return reply_result(fd, CREDENTIAL_ERROR, "Invalid passwd");
+
+  char right = right_after_login(*user);
+  int failure = issue_token(user->name, fd);
+  if (failure) return failure;
+  worker().user_right[0] = right;
+  worker().user_right[1] = '\0';
+  return 1;  // replied
+}
+
+int handle_passwd(int fd, char* body, size_t body_len, char* sub_path) {
+  if (sub_path) return reply_code(fd, NO_SERVICE);
+  ParsedBody request(body, body_len);
+  if (!request.ok()) return reply_code(fd, FORMAT_ERROR);
+  // NEW_NAME may come along; account names cannot be changed.
+  const char* name = request.text_of("USER_NAME");
+  const char* old_password = request.text_of("OLD_PASSWD");
+  const char* new_password = request.text_of("PASSWD");
+  if (!name || !old_password || !new_password)
+    return reply_result(fd, FORMAT_ERROR, "Need name oldpasswd and new passwd");
+  const account* user = find_account(name);
+  if (!user) return reply_result(fd, CREDENTIAL_ERROR, "Invalid name");
+  char given_old[secret_size];
+  char given_new[secret_size];
+  if (!decode_secret(old_password, given_old) || !decode_secret(new_password, given_new))
+    return reply_code(fd, FORMAT_ERROR);
+  if (!password_matches(*user, given_old))
+    return reply_result(fd, CREDENTIAL_ERROR, "Invalid passwd");
+
+  cfg_set(user->password_option, given_new);
+  fx().run("/sbin/uci commit system");
+  return 0;
+}
+
+int login_post(int fd, char* body, size_t body_len, char* sub_path) {
+  return handle_login(fd, body, body_len, sub_path);
+}
+
+int passwd_post(int fd, char* body, size_t body_len, char* sub_path) {
+  return handle_passwd(fd, body, body_len, sub_path);
+}

@@ -1,0 +1,207 @@
+// The DHCP service through the request router, with the store and lease file
+// of a fake device.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "agent/config.h"
+#include "agent/server.h"
+#include "agent/worker_state.h"
+#include "tests/support/fake_effects.h"
+
+namespace {
+
+using commands = std::vector<std::string>;
+
+const std::string declaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
+const std::string dhcp_check_kill = "ps|grep dhcpchek.sh|awk '{print $1}'|xargs kill";
+const commands firewall_commands = {"/sbin/fw stop",
+                                    "/sbin/fw3 stop",
+                                    "/etc/init.d/myqos stop",
+                                    "/etc/init.d/wifidogsh stop",
+                                    "/sbin/fw start",
+                                    "/sbin/fw3 start",
+                                    "/etc/init.d/wifidogsh start",
+                                    "/etc/init.d/myqos start"};
+
+std::string envelope(int code, const std::string& message) {
+  return declaration + "<RESULT><CODE>" + std::to_string(code) + "</CODE><MESSAGE>" + message +
+         "</MESSAGE></RESULT>";
+}
+
+std::string local_ctime(time_t when) {
+  char text[64];
+  return ctime_r(&when, text);
+}
+
+class Dhcp : public FakeEffectsTest {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    worker() = worker_state{};
+    fake.write_config("system", "config system\n\toption hardver 'HX5-9558-V2'\n");
+    fake.write_config("network",
+                      "config interface 'lan'\n\toption ipaddr '192.168.1.1'\n"
+                      "\toption netmask '255.255.255.0'\n");
+    fake.write_config(
+        "dhcp",
+        "config dhcp 'lan'\n\toption start '100'\n\toption limit '150'\n"
+        "\toption leasetime '12h'\n\toption ignore '0'\n\n"
+        "config host\n\toption mac '5c:1a:2b:3c:4d:01'\n\toption ip '192.168.1.20'\n\n"
+        "config host\n\toption mac 'a<b'\n\toption ip '192.168.1.21'\n");
+  }
+  void TearDown() override {
+    close(fds[0]);
+    close(fds[1]);
+  }
+  std::string route(std::string request) {
+    request.push_back('\0');
+    route_request(fds[0], request.data(), request.size() - 1);
+    std::string out;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = recv(fds[1], chunk, sizeof chunk, MSG_DONTWAIT)) > 0) out.append(chunk, n);
+    return out;
+  }
+  std::string post(const std::string& body) {
+    fake.clear_commands();
+    return route("POST /route/dhcp\n" + body);
+  }
+  int fds[2];
+};
+
+TEST_F(Dhcp, SubPaths) {
+  EXPECT_EQ(route("GET /route/dhcp"), envelope(1, "NO SERVICE"));
+  EXPECT_EQ(route("GET /route/dhcp/conf"), envelope(1, "NO SERVICE"));
+  EXPECT_EQ(route("GET /route/dhcp/configs"), envelope(1, "NO SERVICE"));
+  EXPECT_EQ(route("POST /route/dhcp/config\n<DHCP/>"), envelope(1, "NO SERVICE"));
+}
+
+TEST_F(Dhcp, ConfigDocument) {
+  EXPECT_EQ(route("GET /route/dhcp/config"),
+            declaration +
+                "<DHCP><DISABLE>0</DISABLE>"
+                "<STATIC><MAC>5c:1a:2b:3c:4d:01</MAC><IP>192.168.1.20</IP></STATIC>"
+                "<STATIC><MAC>a&lt;b</MAC><IP>192.168.1.21</IP></STATIC>"
+                "<LEASETIME>12</LEASETIME><ADDRPOOL><START>192.168.1.100</START>"
+                "<END>192.168.1.249</END></ADDRPOOL></DHCP>");
+
+  fake.write_config("dhcp", "config dhcp 'lan'\n\toption ignore '1'\n");
+  EXPECT_EQ(route("GET /route/dhcp/config"),
+            declaration +
+                "<DHCP><DISABLE>1</DISABLE><LEASETIME>0</LEASETIME><ADDRPOOL>"
+                "<START>192.168.1.0</START><END>192.168.0.255</END></ADDRPOOL></DHCP>");
+}
+
+TEST_F(Dhcp, ClientsFromTheLeaseFile) {
+  worker().mode_switch_state = 4;
+  fake.put_file("/var/dhcp.leases",
+                "1700000000 5c:1a:2b:3c:4d:01 192.168.1.100 phone-1 01:5c:1a:2b:3c:4d:01\n"
+                "\n"
+                "1700003600 aa:bb:cc:dd:ee:ff 192.168.1.101 <x>&y *\n");
+  EXPECT_EQ(route("GET /route/dhcp/clients"),
+            declaration + "<DHCP><CLIENTS><MAC>5C:1A:2B:3C:4D:01</MAC><IP>192.168.1.100</IP>" +
+                "<HOSTNAME>phone-1</HOSTNAME><TIME>" + local_ctime(1700000000) +
+                "</TIME></CLIENTS><CLIENTS><MAC>AA:BB:CC:DD:EE:FF</MAC><IP>192.168.1.101</IP>"
+                "<HOSTNAME>&lt;x&gt;&amp;y</HOSTNAME><TIME>" +
+                local_ctime(1700003600) + "</TIME></CLIENTS><CLIENTS_NUM>2</CLIENTS_NUM></DHCP>");
+  EXPECT_EQ(worker().mode_switch_state, 0);
+
+  fake.put_file("/var/dhcp.leases", "");
+  EXPECT_EQ(route("GET /route/dhcp/clients"),
+            declaration + "<DHCP><CLIENTS_NUM>0</CLIENTS_NUM></DHCP>");
+}
+
+TEST_F(Dhcp, ClientsWithoutLeaseFileGiveTheSystemError) {
+  worker().mode_switch_state = 2;
+  EXPECT_EQ(route("GET /route/dhcp/clients"), envelope(5, "No such file or directory"));
+  EXPECT_EQ(worker().mode_switch_state, 0);
+}
+
+TEST_F(Dhcp, PostReplacesStaticLeasesAndSetsPool) {
+  worker().lan_restart_pending = true;
+  EXPECT_EQ(post("<DHCP><DISABLE>1</DISABLE>"
+                 "<STATIC><MAC>00:11:22:33:44:55</MAC><IP>192.168.1.30</IP></STATIC>"
+                 "<LEASETIME>2h</LEASETIME>"
+                 "<ADDRPOOL><START>192.168.1.100</START><END>192.168.1.199</END></ADDRPOOL>"
+                 "</DHCP>"),
+            envelope(0, "OK"));
+  commands expected = {"uci set dhcp.lan.ignore=\"1\"",
+                       "/sbin/uci delete dhcp.@host[-1]",
+                       "/sbin/uci delete dhcp.@host[-1]",
+                       "/sbin/uci add dhcp host",
+                       "uci set dhcp.@host[-1].mac=\"00:11:22:33:44:55\"",
+                       "uci set dhcp.@host[-1].ip=\"192.168.1.30\"",
+                       "uci set dhcp.lan.leasetime=\"2h\"",
+                       "uci set dhcp.lan.start=\"100\"",
+                       "uci set dhcp.lan.limit=\"100\"",
+                       "uci commit dhcp",
+                       dhcp_check_kill,
+                       "killall udhcpc",
+                       "/etc/init.d/network restart"};
+  expected.insert(expected.end(), firewall_commands.begin(), firewall_commands.end());
+  expected.push_back("/etc/init.d/dnsmasq restart");
+  EXPECT_EQ(fake.commands(), expected);
+  EXPECT_FALSE(worker().lan_restart_pending);
+  std::string stored = fake.read_config("dhcp");
+  EXPECT_NE(stored.find("config host\n\toption mac '00:11:22:33:44:55'\n\toption ip "
+                        "'192.168.1.30'"),
+            std::string::npos)
+      << stored;
+  EXPECT_EQ(stored.find("192.168.1.20"), std::string::npos);
+  EXPECT_EQ(cfg_get(std::string("dhcp.lan.ignore")), "1");
+
+  // Without a pending LAN change: no network restart; an MT board adds samba.
+  fake.write_config("system", "config system\n\toption hardver 'HX3-9344-MT'\n");
+  EXPECT_EQ(post("<DHCP><DISABLE>x</DISABLE><LEASETIME></LEASETIME></DHCP>"), envelope(0, "OK"));
+  EXPECT_EQ(
+      fake.commands(),
+      (commands{"uci set dhcp.lan.ignore=\"\"", "/sbin/uci delete dhcp.@host[-1]",
+                "uci commit dhcp", dhcp_check_kill, "killall udhcpc", "/etc/init.d/dnsmasq restart",
+                "/etc/init.d/samba stop", "/etc/init.d/samba start"}));
+  EXPECT_EQ(cfg_get(std::string("dhcp.@host[0]")), "");
+  EXPECT_EQ(cfg_get(std::string("dhcp.lan.leasetime")), "2h");
+}
+
+TEST_F(Dhcp, PostWithActiveCommitsOnly) {
+  worker().lan_restart_pending = true;
+  EXPECT_EQ(post("<DHCP><ACTIVE>1</ACTIVE></DHCP>"), envelope(0, "OK"));
+  EXPECT_EQ(fake.commands().back(), "uci commit dhcp");
+  EXPECT_TRUE(worker().lan_restart_pending);
+  // Both pool texts empty leave the pool alone.
+  post("<DHCP><ADDRPOOL><START/><END/></ADDRPOOL><ACTIVE>1</ACTIVE></DHCP>");
+  EXPECT_EQ(cfg_get(std::string("dhcp.lan.start")), "100");
+}
+
+TEST_F(Dhcp, PostErrorsStageNothing) {
+  const std::string bad_pool = "Invalid address pool";
+  for (auto [body, message] : std::vector<std::pair<std::string, std::string>>{
+           {"<DHCP>", "FORMAT ERROR"},
+           {"<DHCP><DISABLE></DISABLE></DHCP>", "Invalid DISABLE arg"},
+           {"<DHCP><DISABLE>2</DISABLE></DHCP>", "DISABLE arg 0/1"},
+           {"<DHCP><DISABLE>1</DISABLE><STATIC><MAC>m</MAC></STATIC></DHCP>", "Static List"},
+           {"<DHCP><STATIC><MAC/><IP>192.168.1.5</IP></STATIC></DHCP>", "Static List"},
+           {"<DHCP><STATIC><MAC>m</MAC><IP>192.168.1</IP></STATIC></DHCP>", "Static List"},
+           {"<DHCP><ADDRPOOL><START>192.168.1.10</START></ADDRPOOL></DHCP>", bad_pool},
+           {"<DHCP><ADDRPOOL><START/><END>192.168.1.10</END></ADDRPOOL></DHCP>", bad_pool},
+           {"<DHCP><STATIC><MAC>m</MAC><IP>192.168.1.5</IP></STATIC><ADDRPOOL>"
+            "<START>192.168.2.10</START><END>192.168.1.20</END></ADDRPOOL></DHCP>",
+            bad_pool},
+           {"<DHCP><ADDRPOOL><START>192.168.1.10</START><END>10.0.0.1</END></ADDRPOOL></DHCP>",
+            bad_pool},
+           {"<DHCP><ADDRPOOL><START>192.168.1.50</START><END>192.168.1.49</END></ADDRPOOL>"
+            "</DHCP>",
+            bad_pool},
+       }) {
+    EXPECT_EQ(post(body), envelope(3, message)) << body;
+    EXPECT_TRUE(fake.commands().empty()) << body;
+  }
+  EXPECT_EQ(cfg_get(std::string("dhcp.@host[1].ip")), "192.168.1.21");
+}
+
+}  // namespace

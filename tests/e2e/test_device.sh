@@ -135,3 +135,24 @@ network_get_dnsserver ip wan
 /sbin/fw3 start
 /x two words line\\nbreak" "command log"
 }
+
+test_devices_start_side_by_side() {
+  local n pids=() status
+  for n in 1 2 3; do
+    echo "$E2E_WORK/p$n" >>"$E2E_WORK/devices"
+    "$devsim" up --state "$E2E_WORK/p$n" --bin "$E2E_BIN" >"$E2E_WORK/p$n.out" &
+    pids+=($!)
+  done
+  for n in "${pids[@]}"; do
+    status=0
+    wait "$n" || status=$?
+    expect_eq "$status" 0 "devsim up"
+  done
+  for n in 1 2 3; do
+    SOCK=$E2E_WORK/p$n/root/tmp/route
+    expect_eq "$(request $'PUT /x\n\n' 5)" "$(envelope 2 'NOT SUPPORT SERVICE')" "device p$n"
+    expect_contains "$(cat "$E2E_WORK/p$n.out")" "socket $SOCK" "printed socket"
+  done
+  expect_eq "$(cat "$E2E_WORK"/p*/root/sys/class/net/wifi0/address 2>/dev/null | sort -u | wc -l)" 0 \
+    "device mounts seen from the host"
+}

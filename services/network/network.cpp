@@ -138,7 +138,7 @@ int uplink_state(int any_port_up) {
   int port = uplink_port();
   switch (operating_mode()) {
     case 1:
-      return !read_wan_value(read_wan_ipaddr).empty() && worker().port_status[port] ? 1 : 0;
+      return worker().port_status[port] && !read_wan_value(read_wan_ipaddr).empty() ? 1 : 0;
     case 2:
       return station_carrier() && !read_wan_value(read_wan_ipaddr).empty() ? 1 : 0;
     case 3:

@@ -38,10 +38,17 @@ bool bridge_mode(int mode) {
   return mode >= 3 && mode <= 5;
 }
 
+// A stored value as reply text. Most values are addresses and numbers, but
+// several are free text a client posted, so they are escaped.
+std::string shown(const char* path) {
+  return xml_escape(cfg_get(std::string(path)));
+}
+
+// First line a runtime WAN reader printed, as reply text.
 std::string read_wan_value(char* (*reader)(char*, size_t)) {
   char value[256] = "";
   reader(value, sizeof value);
-  return value;
+  return xml_escape(value);
 }
 
 // Live addresses of an interface; fields that cannot be read stay empty.
@@ -158,24 +165,22 @@ int get_lan(int fd) {
   iface_record bridge = live_record("br-lan");
   std::string proto = cfg_get(std::string("network.lan.proto"));
   bool live = proto == "dhcp";
-  std::string ip = live ? bridge.addr : cfg_get(std::string("network.lan.ipaddr"));
-  std::string netmask = live ? bridge.netmask : cfg_get(std::string("network.lan.netmask"));
+  std::string ip = live ? bridge.addr : shown("network.lan.ipaddr");
+  std::string netmask = live ? bridge.netmask : shown("network.lan.netmask");
   bool backup_names = mode == 1 || mode == 2;
-  std::string gateway =
-      cfg_get(std::string(backup_names ? "network.lan.gatewaybak" : "network.lan.gateway"));
-  std::string dns = cfg_get(std::string(backup_names ? "network.lan.dnsbak" : "network.lan.dns"));
+  std::string gateway = shown(backup_names ? "network.lan.gatewaybak" : "network.lan.gateway");
+  std::string dns = shown(backup_names ? "network.lan.dnsbak" : "network.lan.dns");
   int any_up = port_status_pass();
 
   std::string doc = xml_declaration;
   appendf(doc,
           "<Network><IFNAME>br-lan</IFNAME><PROTO><TYPE>%s</TYPE><MTU>%s</MTU><IP>%s</IP>"
           "<NETMASK>%s</NETMASK><MAC>%s</MAC><GATEWAY_ADDR>%s</GATEWAY_ADDR>",
-          proto.c_str(), cfg_get(std::string("network.lan.mtu")).c_str(), ip.c_str(),
-          netmask.c_str(), bridge.hwaddr, gateway.c_str());
+          xml_escape(proto).c_str(), shown("network.lan.mtu").c_str(), ip.c_str(), netmask.c_str(),
+          bridge.hwaddr, gateway.c_str());
   doc += address_list(dns, "DNS_ADDR");
   appendf(doc, "</PROTO><AC_ADDR>%s</AC_ADDR><SWITCH>%s</SWITCH><UPLINK>%d</UPLINK></Network>",
-          cfg_get(std::string("dhcp.snmpd.ac_addr")).c_str(), port_list().c_str(),
-          uplink_state(any_up));
+          shown("dhcp.snmpd.ac_addr").c_str(), port_list().c_str(), uplink_state(any_up));
   send_all(fd, doc);
   return 0;
 }
@@ -185,9 +190,8 @@ int get_snmp(int fd) {
   appendf(doc,
           "<Network><SNMP><RWCOMMUNITY>%s</RWCOMMUNITY><ROCOMMUNITY>%s</ROCOMMUNITY>"
           "<TRAP2SINK>%s</TRAP2SINK></SNMP></Network>",
-          xml_escape(cfg_get(std::string("dhcp.snmpd.rwcommunity"))).c_str(),
-          xml_escape(cfg_get(std::string("dhcp.snmpd.rocommunity"))).c_str(),
-          xml_escape(cfg_get(std::string("dhcp.snmpd.ac_addr"))).c_str());
+          shown("dhcp.snmpd.rwcommunity").c_str(), shown("dhcp.snmpd.rocommunity").c_str(),
+          shown("dhcp.snmpd.ac_addr").c_str());
   send_all(fd, doc);
   return 0;
 }
@@ -201,8 +205,7 @@ std::string wan_ifname_now() {
 // PREDNS and the DNS elements of the DHCP and PPPoE documents.
 std::string wan_dns_part() {
   bool own_dns = cfg_get(std::string("network.wan.peerdns")) == "0";
-  std::string dns =
-      own_dns ? cfg_get(std::string("network.wan.dns")) : read_wan_value(read_wan_dnsserver);
+  std::string dns = own_dns ? shown("network.wan.dns") : read_wan_value(read_wan_dnsserver);
   std::string text;
   appendf(text, "<PREDNS>%d</PREDNS>", own_dns ? 1 : 0);
   return text + address_list(dns, "DNS");
@@ -213,7 +216,7 @@ std::string wan_dhcp_document(const std::string& ifname, const iface_record& liv
   appendf(doc,
           "<NETWORK><IFNAME>%s</IFNAME><PROTO><TYPE>dhcp</TYPE><MTU>%s</MTU><IP>%s</IP>"
           "<NETMASK>%s</NETMASK><MAC>%s</MAC><GATEWAY>%s</GATEWAY><BROADCAST>%s</BROADCAST>",
-          ifname.c_str(), cfg_get(std::string("network.wan.mtu")).c_str(), live.addr, live.netmask,
+          xml_escape(ifname).c_str(), shown("network.wan.mtu").c_str(), live.addr, live.netmask,
           live.hwaddr, read_wan_value(read_wan_gateway).c_str(), live.broadcast);
   return doc + wan_dns_part() + "</PROTO></NETWORK>";
 }
@@ -223,11 +226,10 @@ std::string wan_static_document(const std::string& ifname, const iface_record& l
   appendf(doc,
           "<NETWORK><IFNAME>%s</IFNAME><PROTO><TYPE>static</TYPE><MTU>%s</MTU><IP>%s</IP>"
           "<NETMASK>%s</NETMASK><MAC>%s</MAC><GATEWAY>%s</GATEWAY><BROADCAST>%s</BROADCAST>",
-          ifname.c_str(), cfg_get(std::string("network.wan.mtu")).c_str(),
-          cfg_get(std::string("network.wan.ipaddr")).c_str(),
-          cfg_get(std::string("network.wan.netmask")).c_str(), live.hwaddr,
-          cfg_get(std::string("network.wan.gateway")).c_str(), live.broadcast);
-  return doc + address_list(cfg_get(std::string("network.wan.dns")), "DNS") + "</PROTO></NETWORK>";
+          xml_escape(ifname).c_str(), shown("network.wan.mtu").c_str(),
+          shown("network.wan.ipaddr").c_str(), shown("network.wan.netmask").c_str(), live.hwaddr,
+          shown("network.wan.gateway").c_str(), live.broadcast);
+  return doc + address_list(shown("network.wan.dns"), "DNS") + "</PROTO></NETWORK>";
 }
 
 std::string wan_pppoe_document(const std::string& ifname, const iface_record& live) {
@@ -236,10 +238,10 @@ std::string wan_pppoe_document(const std::string& ifname, const iface_record& li
           "<NETWORK><IFNAME>%s</IFNAME><PROTO><USER_NAME>%s</USER_NAME><PASSWD>%s</PASSWD>"
           "<TYPE>pppoe</TYPE><MTU>%s</MTU><IP>%s</IP><NETMASK>255.255.255.255</NETMASK>"
           "<MAC>%s</MAC><GATEWAY>%s</GATEWAY><BROADCAST>%s</BROADCAST>",
-          ifname.c_str(), xml_escape(cfg_get(std::string("network.wan.username"))).c_str(),
-          xml_escape(cfg_get(std::string("network.wan.password"))).c_str(),
-          cfg_get(std::string("network.wan.mtu")).c_str(), read_wan_value(read_wan_ipaddr).c_str(),
-          live.hwaddr, read_wan_value(read_wan_gateway).c_str(), live.broadcast);
+          xml_escape(ifname).c_str(), shown("network.wan.username").c_str(),
+          shown("network.wan.password").c_str(), shown("network.wan.mtu").c_str(),
+          read_wan_value(read_wan_ipaddr).c_str(), live.hwaddr,
+          read_wan_value(read_wan_gateway).c_str(), live.broadcast);
   return doc + wan_dns_part() + "</PROTO></NETWORK>";
 }
 

@@ -246,9 +246,11 @@ TEST_F(Network, LanWithDhcpProtoShowsTheBridgeAddressNotTheStoredOne) {
   device("4", "HX5-9558-V2");
   fake.write_config("network",
                     "config interface 'lan'\n\toption proto 'dhcp'\n"
-                    "\toption ipaddr '192.168.188.253'\n\toption netmask '255.255.255.0'\n");
+                    "\toption ipaddr '192.168.188.253'\n\toption netmask '255.255.255.0'\n"
+                    "\toption mtu '15<0'\n");
   switch_ports("ddddd");
   std::string doc = get("/lan");
+  EXPECT_NE(doc.find("<MTU>15&lt;0</MTU>"), std::string::npos) << "posted text is escaped";
   EXPECT_EQ(doc.find("192.168.188.253"), std::string::npos) << doc;
   EXPECT_EQ(doc.find("255.255.255.0"), std::string::npos) << doc;
   EXPECT_NE(doc.find("<TYPE>dhcp</TYPE>"), std::string::npos);

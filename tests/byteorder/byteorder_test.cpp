@@ -1,0 +1,130 @@
+// Byte order and word size where they are part of a format or of a library's
+// interface. The same expectations hold on the host (x86-64, little-endian)
+// and on the boards (32-bit MIPS, big-endian): only the bytes that are in the
+// processor's own order differ, and each case names both forms literally.
+#include <arpa/inet.h>
+#include <event2/event.h>
+#include <event2/util.h>
+#include <gtest/gtest.h>
+#include <sys/time.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "tools/macprov/mac_provision.h"
+#include "tools/wdsie/onekey_request.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr bool kBigEndian = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
+
+template <typename T>
+Bytes bytes_of(const T& value, std::size_t offset, std::size_t count) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(&value) + offset;
+  return Bytes(p, p + count);
+}
+
+// What the boards run: the build for mips must be big-endian ILP32 with the
+// 64-bit time_t and off_t that the C library there uses.
+TEST(DataModel, TargetBuildMatchesTheBoards) {
+#if defined(__mips__)
+  EXPECT_TRUE(kBigEndian);
+  EXPECT_EQ(sizeof(void*), 4u);
+  EXPECT_EQ(sizeof(long), 4u);
+#endif
+  EXPECT_EQ(sizeof(time_t), 8u) << "built without -D_TIME_BITS=64";
+  EXPECT_EQ(sizeof(off_t), 8u) << "built without -D_FILE_OFFSET_BITS=64";
+  std::uint32_t one = 1;
+  EXPECT_EQ(bytes_of(one, 0, 1)[0], kBigEndian ? 0 : 1);
+}
+
+// libevent's interface carries struct timeval: the library must have been
+// built with the same time_t and off_t as the code calling it.
+TEST(LibeventInterface, BuiltWithTheSameTimeAndFileOffsetTypes) {
+  EXPECT_EQ(EVENT__SIZEOF_TIME_T, sizeof(time_t));
+  EXPECT_EQ(EVENT__SIZEOF_OFF_T, sizeof(off_t));
+  EXPECT_EQ(EVENT__SIZEOF_VOID_P, sizeof(void*));
+}
+
+// The same at run time: with a mismatched library a timeval written by
+// libevent reads back as seconds and microseconds run together, and a
+// timeout we pass is read with its fields shifted.
+TEST(LibeventInterface, TimevalsCrossTheLibraryIntact) {
+  timeval now{};
+  ASSERT_EQ(evutil_gettimeofday(&now, nullptr), 0);
+  std::time_t reference = std::time(nullptr);
+  EXPECT_LE(now.tv_sec, reference);
+  EXPECT_GE(now.tv_sec, reference - 5);
+  EXPECT_GE(now.tv_usec, 0);
+  EXPECT_LT(now.tv_usec, 1000000);
+
+  event_base* base = event_base_new();
+  ASSERT_NE(base, nullptr);
+  bool fired = false;
+  const timeval wait{0, 200000};
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(event_base_once(
+                base, -1, EV_TIMEOUT,
+                [](evutil_socket_t, short, void* flag) { *static_cast<bool*>(flag) = true; },
+                &fired, &wait),
+            0);
+  // Polled against our own clock, so a misread timeout fails instead of hanging.
+  while (!fired && std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
+    event_base_loop(base, EVLOOP_ONCE | EVLOOP_NONBLOCK);
+    usleep(5000);
+  }
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  event_base_free(base);
+  EXPECT_TRUE(fired);
+  EXPECT_GE(elapsed, std::chrono::milliseconds(190));
+  EXPECT_LT(elapsed, std::chrono::seconds(20));
+}
+
+// The driver reads the set buffer's frame type and element length as 32-bit
+// integers of its own processor.
+TEST(DriverRequest, HeaderFieldsAreInTheProcessorsOrder) {
+  onekey::SetBuffer set =
+      onekey::build_set_buffer(onekey::kFrameProbeResponse, onekey::Role::master);
+  Bytes board = {0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x12};
+  Bytes host = {0x02, 0x00, 0x00, 0x00, 0x12, 0x00, 0x00, 0x00};
+  EXPECT_EQ(Bytes(set.begin(), set.begin() + 8), kBigEndian ? board : host);
+
+  onekey::GetBuffer get = onekey::build_get_buffer(onekey::kFrameStatus);
+  board = {0x00, 0x00, 0x00, 0x0a, 0x00, 0x00, 0x04, 0x00};
+  host = {0x0a, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00};
+  EXPECT_EQ(Bytes(get.begin(), get.begin() + 8), kBigEndian ? board : host);
+}
+
+// Request record: 16 bytes of name, then pointer, 16-bit length and 16-bit
+// flags, laid out by the processor's word size and byte order.
+TEST(DriverRequest, RecordLayoutFollowsTheWordSize) {
+  onekey::SetBuffer buffer{};
+  iwreq record = onekey::build_request_record("ath0", buffer.data(), onekey::kSetDescriptorLength);
+  EXPECT_EQ(offsetof(iwreq, u.data.pointer), 16u);
+  EXPECT_EQ(offsetof(iwreq, u.data.length), 16u + sizeof(void*));
+  std::size_t at = 16 + sizeof(void*);
+  EXPECT_EQ(bytes_of(record, at, 4),
+            kBigEndian ? (Bytes{0x00, 0x20, 0x00, 0x00}) : (Bytes{0x20, 0x00, 0x00, 0x00}));
+}
+
+// Network-order fields are big-endian on every processor.
+TEST(NetworkOrder, FerrinFieldsAreBigEndianOnEveryProcessor) {
+  EXPECT_EQ(macprov::acknowledgement_datagram(), (std::array<std::uint8_t, 4>{0, 0, 0, 0}));
+
+  in_addr station{};
+  ASSERT_EQ(inet_pton(AF_INET, "192.168.10.1", &station), 1);
+  sockaddr_in to = macprov::station_address(station);
+  EXPECT_EQ(bytes_of(to.sin_port, 0, 2), (Bytes{0x22, 0xc5}));  // 8901
+  EXPECT_EQ(bytes_of(to.sin_addr, 0, 4), (Bytes{192, 168, 10, 1}));
+  EXPECT_EQ(to.sin_family, AF_INET);
+}
+
+}  // namespace

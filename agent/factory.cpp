@@ -24,8 +24,8 @@ constexpr const char* no_reset_marker = "/var/testprotect_noreset";
 // Three seconds leave time for the reply to reach the production line.
 constexpr const char* factory_reset_command = "(sleep 3; kill -15 -1; rm -rf /overlay/*; reboot) &";
 
-// The nibble value the production line's encoder expects: digits by their
-// code, letters of either case from 'A'.
+// A hex digit of an escape: codes up to '@' count from '0', anything else
+// (either case) from 'A'. Other characters give odd values, never a fault.
 int nibble(unsigned char c) {
   return c <= 64 ? c - 48 : (c & ~0x20) - 55;
 }

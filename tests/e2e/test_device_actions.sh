@@ -121,3 +121,13 @@ test_down_after_init_was_killed_leaves_nothing() {
   dev_up ap
   expect_eq "$(request $'PUT /x\n\n')" "$(envelope 2 'NOT SUPPORT SERVICE')" "restarted device"
 }
+
+test_down_finds_a_device_whose_folder_was_deleted() {
+  local links namespaces
+  links=$(ls /sys/class/net | tr '\n' ' ')
+  dev_up ap
+  namespaces=$(device_namespaces)
+  rm -rf "$DEV"
+  dev_down
+  expect_no_trace "$namespaces" "$links"
+}

@@ -51,13 +51,15 @@ bool is_plain_path_char(char c) {
   return c != '\0' && std::strchr("_-.@[]", c) != nullptr;
 }
 
-// Store paths are built by code but may carry request text: ordinary paths
-// keep their plain form, anything else becomes one quoted shell word.
-std::string path_word(std::string_view path) {
+}  // namespace
+
+std::string uci_path_word(std::string_view path) {
   bool plain = !path.empty();
   for (char c : path) plain = plain && is_plain_path_char(c);
   return plain ? std::string(path) : shell_quote(path);
 }
+
+namespace {
 
 // Runs one staging command of the form "uci <verb> <path>="<escaped>"".
 int run_staging(const char* verb, std::string_view path, const std::string& escaped) {
@@ -66,7 +68,8 @@ int run_staging(const char* verb, std::string_view path, const std::string& esca
                 escaped.size());
     return -1;
   }
-  std::string command = std::string("uci ") + verb + " " + path_word(path) + "=\"" + escaped + "\"";
+  std::string command =
+      std::string("uci ") + verb + " " + uci_path_word(path) + "=\"" + escaped + "\"";
   std::printf("cmd %s %d %d\n", command.c_str(), static_cast<int>(command.size()),
               static_cast<int>(escaped.size()));
   fx().run(command);
@@ -84,14 +87,14 @@ int stage_add_list(std::string_view path, std::string_view value) {
 }
 
 int stage_delete(std::string_view path) {
-  std::string command = "uci delete " + path_word(path);
+  std::string command = "uci delete " + uci_path_word(path);
   std::printf("cmd %s %d %d\n", command.c_str(), static_cast<int>(command.size()), 0);
   fx().run(command);
   return 0;
 }
 
 int commit_package(std::string_view package) {
-  fx().run("uci commit " + path_word(package));
+  fx().run("uci commit " + uci_path_word(package));
   return 0;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 // Paths of this length or longer read as empty.
 inline constexpr size_t cfg_path_limit = 256;
@@ -29,6 +30,11 @@ bool cfg_int(const std::string& path, int* out);
 // Stage one change each by running the `uci` tool and return 0; the tool's
 // exit status is not examined. A value longer than cfg_value_limit after
 // escaping is not staged (the call prints a trace line and returns -1).
+// A store path as one shell word: paths made only of letters, digits and
+// _-.@[] keep their plain form (so command lines read as usual), anything
+// else is quoted.
+std::string uci_path_word(std::string_view path);
+
 int cfg_set(const char* path, const char* value);
 int cfg_set(const std::string& path, const std::string& value);
 int cfg_add_list(const char* path, const char* value);

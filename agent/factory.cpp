@@ -209,7 +209,7 @@ std::string json_escape(const std::string& text) {
 
 std::string rom_cfg_get(const std::string& path) {
   std::string out =
-      fx().capture("uci -q -c " + std::string(paths::rom_confdir) + " get " + shell_quote(path));
+      fx().capture("uci -q -c " + std::string(paths::rom_confdir) + " get " + uci_path_word(path));
   size_t line_end = out.find('\n');
   std::string line = line_end == std::string::npos ? out : out.substr(0, line_end + 1);
   if (line.size() > rom_value_limit) line.resize(rom_value_limit);

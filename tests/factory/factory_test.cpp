@@ -127,7 +127,7 @@ TEST(JsonEscape, EscapesQuotesBackslashesAndControls) {
 }
 
 TEST_F(Factory, RomReaderRunsTheToolAndKeepsOneLine) {
-  fake.on_capture("uci -q -c /rom/etc/config/ get 'system.@system[0].hardver'", "HX 9344 \n2\n");
+  fake.on_capture("uci -q -c /rom/etc/config/ get system.@system[0].hardver", "HX 9344 \n2\n");
   EXPECT_EQ(rom_cfg_get("system.@system[0].hardver"), "HX 9344 ");
   fake.on_capture("uci -q -c /rom/etc/config/ get network.lan.x", std::string(600, 'k'));
   EXPECT_EQ(rom_cfg_get("network.lan.x"), std::string(511, 'k'));

@@ -6,6 +6,8 @@
 #include <event2/event.h>
 #include <event2/util.h>
 #include <gtest/gtest.h>
+#include <sys/shm.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -17,6 +19,9 @@
 #include <ctime>
 #include <vector>
 
+#include "agent/startup.h"
+#include "services/system/login.h"
+#include "tests/support/fake_effects.h"
 #include "tools/macprov/mac_provision.h"
 #include "tools/wdsie/onekey_request.h"
 
@@ -113,6 +118,37 @@ TEST(DriverRequest, RecordLayoutFollowsTheWordSize) {
   std::size_t at = 16 + sizeof(void*);
   EXPECT_EQ(bytes_of(record, at, 4),
             kBigEndian ? (Bytes{0x00, 0x20, 0x00, 0x00}) : (Bytes{0x20, 0x00, 0x00, 0x00}));
+}
+
+// Other local processes read the token block's login time at offset 64 as a
+// 32-bit integer of the processor.
+class TokenBlock : public FakeEffectsTest {
+ protected:
+  void SetUp() override {
+    key_ = 0x7000 + (getpid() & 0xfff);
+    ASSERT_EQ(shm_create(key_), 0);
+    block_ = static_cast<std::uint8_t*>(shm_attach(key_));
+    ASSERT_NE(block_, nullptr);
+    login_token_key = key_;
+  }
+  void TearDown() override {
+    login_token_key = token_block_key;
+    if (block_) shm_detach(block_);
+    shmctl(shmget(key_, token_block_size, 0600), IPC_RMID, nullptr);
+  }
+  key_t key_ = 0;
+  std::uint8_t* block_ = nullptr;
+};
+
+TEST_F(TokenBlock, LoginTimeIsInTheProcessorsOrder) {
+  fake.set_now(0x65544a7b);  // 1700000379
+  int fds[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  issue_token("admin", fds[0]);
+  close(fds[0]);
+  close(fds[1]);
+  EXPECT_EQ(Bytes(block_ + 64, block_ + 68),
+            kBigEndian ? (Bytes{0x65, 0x54, 0x4a, 0x7b}) : (Bytes{0x7b, 0x4a, 0x54, 0x65}));
 }
 
 // Network-order fields are big-endian on every processor.

@@ -57,13 +57,35 @@ int shm_detach(const void* address) {
 
 namespace {
 
-// A value must stay on its own line of the configuration file: anything from
-// the first line break on is dropped, so a stored value cannot add directives.
-std::string one_line(const char* value) {
-  return std::string(value, std::strcspn(value, "\r\n"));
+std::string one_line(const std::string& value) {
+  return value.substr(0, value.find_first_of("\r\n"));
 }
 
 }  // namespace
+
+std::string snmpd_conf_text(const std::string& enterprise_id, const std::string& rw_community,
+                            const std::string& ro_community, const std::string& trap_sink) {
+  return "sysobjectid .1.3.6.1.4.1." + one_line(enterprise_id) +
+         ".100.1.1.1.1.10\n"
+         "agentAddress udp:161\n"
+         "sysservices 72\n"
+         "rwcommunity " +
+         one_line(rw_community) +
+         "\n"
+         "rocommunity " +
+         one_line(ro_community) +
+         "\n"
+         "trapcommunity mivrok\n"
+         "trap2sink " +
+         one_line(trap_sink) + "\n";
+}
+
+void snmpd_conf_install(const std::string& enterprise_id, const std::string& rw_community,
+                        const std::string& ro_community, const std::string& trap_sink) {
+  fx().write_file(paths::snmpd_conf,
+                  snmpd_conf_text(enterprise_id, rw_community, ro_community, trap_sink));
+  fx().run(std::string("kill -SIGHUP `cat ") + paths::snmpd_pid + "`");
+}
 
 int snmpd_conf_write() {
   char sys_mode[4];
@@ -90,20 +112,6 @@ int snmpd_conf_write() {
     std::strcpy(enterprise_id, "47215");
   }
 
-  std::string conf = "sysobjectid .1.3.6.1.4.1." + one_line(enterprise_id) +
-                     ".100.1.1.1.1.10\n"
-                     "agentAddress udp:161\n"
-                     "sysservices 72\n"
-                     "rwcommunity " +
-                     one_line(rw_community) +
-                     "\n"
-                     "rocommunity " +
-                     one_line(ro_community) +
-                     "\n"
-                     "trapcommunity mivrok\n"
-                     "trap2sink " +
-                     one_line(trap_sink) + "\n";
-  fx().write_file(paths::snmpd_conf, conf);
-  fx().run(std::string("kill -SIGHUP `cat ") + paths::snmpd_pid + "`");
+  snmpd_conf_install(enterprise_id, rw_community, ro_community, trap_sink);
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <string>
 
 // Ethernet interface names of the board, chosen by board_ifnames_init.
 extern const char* wan_ifname;
@@ -29,3 +30,12 @@ int shm_detach(const void* address);
 
 // Regenerates /var/run/snmpd.conf from the store and signals the SNMP daemon.
 int snmpd_conf_write();
+
+// The SNMP daemon's configuration for the given values. Each value stays on
+// its own line: anything from its first line break on is dropped, so a stored
+// value cannot add directives.
+std::string snmpd_conf_text(const std::string& enterprise_id, const std::string& rw_community,
+                            const std::string& ro_community, const std::string& trap_sink);
+// Writes that configuration and makes the running SNMP daemon reread it.
+void snmpd_conf_install(const std::string& enterprise_id, const std::string& rw_community,
+                        const std::string& ro_community, const std::string& trap_sink);

@@ -506,9 +506,7 @@ int post_snmp(int fd, char* body, size_t body_len) {
   cfg_set("dhcp.snmpd.rocommunity", ro);
   cfg_set("dhcp.snmpd.ac_addr", sink);
   cfg_commit("dhcp");
-  fx().write_file(paths::snmpd_conf,
-                  snmpd_conf_text(cfg_get(std::string("dhcp.snmpd.enterprisesid")), rw, ro, sink));
-  fx().run(std::string("kill -SIGHUP `cat ") + paths::snmpd_pid + "`");
+  snmpd_conf_install(cfg_get(std::string("dhcp.snmpd.enterprisesid")), rw, ro, sink);
   return 0;
 }
 

@@ -8,29 +8,9 @@
 
 #include "agent/server.h"
 #include "platform/effects.h"
+#include "tests/fuzz/no_effects.h"
 
 namespace {
-
-class NoEffects : public Effects {
- public:
-  int run(const std::string&) override { return 0; }
-  std::string capture(const std::string&, size_t) override { return {}; }
-  bool read_file(const std::string&, std::string&, size_t) override { return false; }
-  bool write_file(const std::string&, const std::string&) override { return true; }
-  bool remove_file(const std::string&) override { return true; }
-  bool exists(const std::string&) override { return false; }
-  std::vector<std::string> list_dir(const std::string&) override { return {}; }
-  time_t now() override { return 0; }
-  void sleep_ms(unsigned) override {}
-  bool random_bytes(void* buf, size_t n) override {
-    std::memset(buf, 0x5a, n);
-    return true;
-  }
-  int send_signal(pid_t, int) override { return 0; }
-  int reboot_system(int) override { return 0; }
-  [[noreturn]] void exit_process(int) override { abort(); }
-  std::string host_path(const std::string& path) override { return "/nonexistent" + path; }
-};
 
 int spy_get(int fd, char* sub_path, size_t len, char* rest) {
   if (sub_path && std::strlen(sub_path) != len) abort();

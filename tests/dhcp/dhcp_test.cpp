@@ -12,27 +12,12 @@
 #include "agent/config.h"
 #include "agent/server.h"
 #include "agent/worker_state.h"
+#include "tests/support/expected.h"
 #include "tests/support/fake_effects.h"
 
 namespace {
 
-using commands = std::vector<std::string>;
-
-const std::string declaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
-const std::string dhcp_check_kill = "ps|grep dhcpchek.sh|awk '{print $1}'|xargs kill";
-const commands firewall_commands = {"/sbin/fw stop",
-                                    "/sbin/fw3 stop",
-                                    "/etc/init.d/myqos stop",
-                                    "/etc/init.d/wifidogsh stop",
-                                    "/sbin/fw start",
-                                    "/sbin/fw3 start",
-                                    "/etc/init.d/wifidogsh start",
-                                    "/etc/init.d/myqos start"};
-
-std::string envelope(int code, const std::string& message) {
-  return declaration + "<RESULT><CODE>" + std::to_string(code) + "</CODE><MESSAGE>" + message +
-         "</MESSAGE></RESULT>";
-}
+using namespace expected;
 
 std::string local_ctime(time_t when) {
   char text[64];

@@ -14,14 +14,12 @@
 
 #include "agent/startup.h"
 #include "agent/worker_state.h"
+#include "tests/support/expected.h"
 #include "tests/support/fake_effects.h"
 
 namespace {
 
-std::string envelope(int code, const std::string& message) {
-  return "<?xml version=\"1.0\" encoding=\"utf-8\"?><RESULT><CODE>" + std::to_string(code) +
-         "</CODE><MESSAGE>" + message + "</MESSAGE></RESULT>";
-}
+using namespace expected;
 
 std::string hex(const std::string& text) {
   std::string out;

@@ -13,34 +13,19 @@
 #include "agent/worker_state.h"
 #include "services/network/network_text.h"
 #include "services/network/restart.h"
+#include "tests/support/expected.h"
 #include "tests/support/fake_effects.h"
 
 namespace {
 
-using commands = std::vector<std::string>;
+using namespace expected;
 
-const std::string declaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
 const std::string wan_ip_reader =
     ". /lib/functions/network.sh; network_get_ipaddr ip wan; echo $ip";
 const std::string wan_gateway_reader =
     ". /lib/functions/network.sh; network_get_gateway ip wan; echo $ip";
 const std::string wan_dns_reader =
     ". /lib/functions/network.sh; network_get_dnsserver ip wan; echo $ip";
-
-const commands firewall_commands = {"/sbin/fw stop",
-                                    "/sbin/fw3 stop",
-                                    "/etc/init.d/myqos stop",
-                                    "/etc/init.d/wifidogsh stop",
-                                    "/sbin/fw start",
-                                    "/sbin/fw3 start",
-                                    "/etc/init.d/wifidogsh start",
-                                    "/etc/init.d/myqos start"};
-const std::string dhcp_check_kill = "ps|grep dhcpchek.sh|awk '{print $1}'|xargs kill";
-
-std::string envelope(int code, const std::string& message) {
-  return declaration + "<RESULT><CODE>" + std::to_string(code) + "</CODE><MESSAGE>" + message +
-         "</MESSAGE></RESULT>";
-}
 
 commands join(std::initializer_list<commands> parts) {
   commands all;

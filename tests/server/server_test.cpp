@@ -12,12 +12,11 @@
 #include <cstring>
 #include <string>
 
+#include "tests/support/expected.h"
+
 namespace {
 
-std::string envelope(int code, const std::string& message) {
-  return "<?xml version=\"1.0\" encoding=\"utf-8\"?><RESULT><CODE>" + std::to_string(code) +
-         "</CODE><MESSAGE>" + message + "</MESSAGE></RESULT>";
-}
+using namespace expected;
 
 // Reads everything until the writer closes or nothing more is pending.
 std::string drain(int fd) {

@@ -13,7 +13,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc != 3) {
     fprintf(stderr, "usage: rawclient SOCKET SECONDS < request\n");
     return 2;
@@ -23,7 +23,7 @@ int main(int argc, char **argv) {
   memset(&addr, 0, sizeof addr);
   addr.sun_family = AF_UNIX;
   strncpy(addr.sun_path, argv[1], sizeof addr.sun_path - 1);
-  if (fd < 0 || connect(fd, (struct sockaddr *)&addr, sizeof addr) != 0) {
+  if (fd < 0 || connect(fd, (struct sockaddr*)&addr, sizeof addr) != 0) {
     perror("connect");
     return 1;
   }

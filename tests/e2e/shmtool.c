@@ -10,7 +10,7 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc < 3) {
     fprintf(stderr, "usage: shmtool size|read KEY | write KEY OFFSET TEXT\n");
     return 2;
@@ -25,8 +25,8 @@ int main(int argc, char **argv) {
     perror("shmctl");
     return 1;
   }
-  unsigned char *block = shmat(id, NULL, 0);
-  if (block == (void *)-1) {
+  unsigned char* block = shmat(id, NULL, 0);
+  if (block == (void*)-1) {
     perror("shmat");
     return 1;
   }

@@ -440,6 +440,17 @@ void stage_own_dns(xml_node* proto, bool dns_to_lan) {
   cfg_set("network.wan.peerdns", "0");
 }
 
+// The common end of a PPPoE or DHCP WAN change: drop the static settings and
+// DNS servers, stage the user's own servers, commit and restart.
+int finish_dynamic_wan(xml_node* proto, bool dns_to_lan) {
+  clear_options(wan_cleared_options, std::size(wan_cleared_options));
+  clear_wan_dns();
+  cfg_delete("dhcp.lan.dhcp_option");
+  stage_own_dns(proto, dns_to_lan);
+  commit_wan_and_restart(false, dns_to_lan);
+  return 0;
+}
+
 int post_wan_pppoe(int fd, xml_node* proto, bool dns_to_lan) {
   const char* user = child_text(proto, "USER_NAME");
   const char* password = child_text(proto, "PASSWD");
@@ -449,12 +460,7 @@ int post_wan_pppoe(int fd, xml_node* proto, bool dns_to_lan) {
   cfg_set("network.wan.proto", "pppoe");
   cfg_set("network.wan.username", user);
   cfg_set("network.wan.password", password);
-  clear_options(wan_cleared_options, std::size(wan_cleared_options));
-  clear_wan_dns();
-  cfg_delete("dhcp.lan.dhcp_option");
-  stage_own_dns(proto, dns_to_lan);
-  commit_wan_and_restart(false, dns_to_lan);
-  return 0;
+  return finish_dynamic_wan(proto, dns_to_lan);
 }
 
 int post_wan_dhcp(int fd, xml_node* proto, bool dns_to_lan) {
@@ -463,12 +469,7 @@ int post_wan_dhcp(int fd, xml_node* proto, bool dns_to_lan) {
   if (const char* mtu = child_text(proto, "MTU")) cfg_set("network.wan.mtu", mtu);
   cfg_set("network.wan.username", "");
   cfg_set("network.wan.password", "");
-  clear_options(wan_cleared_options, std::size(wan_cleared_options));
-  clear_wan_dns();
-  cfg_delete("dhcp.lan.dhcp_option");
-  stage_own_dns(proto, dns_to_lan);
-  commit_wan_and_restart(false, dns_to_lan);
-  return 0;
+  return finish_dynamic_wan(proto, dns_to_lan);
 }
 
 int post_wan(int fd, char* body, size_t body_len) {

@@ -1,7 +1,6 @@
 // The DHCP service through the request router, with the store and lease file
 // of a fake device.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,6 +13,7 @@
 #include "agent/worker_state.h"
 #include "tests/support/expected.h"
 #include "tests/support/fake_effects.h"
+#include "tests/support/routing.h"
 
 namespace {
 
@@ -27,7 +27,6 @@ std::string local_ctime(time_t when) {
 class Dhcp : public FakeEffectsTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
     worker() = worker_state{};
     fake.write_config("system", "config system\n\toption hardver 'HX5-9558-V2'\n");
     fake.write_config("network",
@@ -40,24 +39,11 @@ class Dhcp : public FakeEffectsTest {
         "config host\n\toption mac '5c:1a:2b:3c:4d:01'\n\toption ip '192.168.1.20'\n\n"
         "config host\n\toption mac 'a<b'\n\toption ip '192.168.1.21'\n");
   }
-  void TearDown() override {
-    close(fds[0]);
-    close(fds[1]);
-  }
-  std::string route(std::string request) {
-    request.push_back('\0');
-    route_request(fds[0], request.data(), request.size() - 1);
-    std::string out;
-    char chunk[4096];
-    ssize_t n;
-    while ((n = recv(fds[1], chunk, sizeof chunk, MSG_DONTWAIT)) > 0) out.append(chunk, n);
-    return out;
-  }
+  std::string route(const std::string& request) { return routed_reply(request); }
   std::string post(const std::string& body) {
     fake.clear_commands();
     return route("POST /route/dhcp\n" + body);
   }
-  int fds[2];
 };
 
 TEST_F(Dhcp, SubPaths) {

@@ -1,7 +1,6 @@
 // The network service through the request router, with the store, files and
 // command outputs of a fake device.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <string>
@@ -15,6 +14,7 @@
 #include "services/network/restart.h"
 #include "tests/support/expected.h"
 #include "tests/support/fake_effects.h"
+#include "tests/support/routing.h"
 
 namespace {
 
@@ -44,7 +44,6 @@ std::string ports(const std::string& states) {
 class Network : public FakeEffectsTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
     worker() = worker_state{};
     device("1", "HX5-9558-V2");
     fake.write_config("network",
@@ -68,10 +67,6 @@ class Network : public FakeEffectsTest {
                       "\toption enterprisesid ''\n"
                       "\toption rwcommunity 'rw&1'\n"
                       "\toption rocommunity 'ro'\n");
-  }
-  void TearDown() override {
-    close(fds[0]);
-    close(fds[1]);
   }
 
   void device(const std::string& mode, const std::string& hardver) {
@@ -101,22 +96,12 @@ class Network : public FakeEffectsTest {
     }
   }
 
-  std::string route(std::string request) {
-    request.push_back('\0');
-    route_request(fds[0], request.data(), request.size() - 1);
-    std::string out;
-    char chunk[4096];
-    ssize_t n;
-    while ((n = recv(fds[1], chunk, sizeof chunk, MSG_DONTWAIT)) > 0) out.append(chunk, n);
-    return out;
-  }
+  std::string route(const std::string& request) { return routed_reply(request); }
   std::string get(const std::string& path) { return route("GET /route/network" + path); }
   std::string post(const std::string& path, const std::string& body) {
     fake.clear_commands();
     return route("POST /route/network" + path + "\n" + body);
   }
-
-  int fds[2];
 };
 
 // ---- address lists and the SNMP file ----

@@ -18,6 +18,7 @@
 #include "platform/effects.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
+#include "platform/uci/store.h"
 #include "platform/uci/uci.h"
 
 namespace {
@@ -230,6 +231,14 @@ bool cfg_int(const std::string& path, int* out) {
 }
 
 // ---- store changes ----
+
+bool cfg_value_stageable(std::string_view value) {
+  return uci::valid_value(value) && shell_dquote_escape(value).size() <= cfg_value_limit;
+}
+
+bool cfg_value_stageable(const char* value) {
+  return cfg_value_stageable(view_of(value));
+}
 
 int cfg_set(const char* path, const char* value) {
   return stage_set(view_of(path), view_of(value));

@@ -35,6 +35,14 @@ bool cfg_int(const std::string& path, int* out);
 // else is quoted.
 std::string uci_path_word(std::string_view path);
 
+// True when cfg_set / cfg_add_list would stage the value: it holds no byte
+// the store refuses (control characters other than tab, CR and LF, and DEL)
+// and fits cfg_value_limit after the shell escaping they apply. Every POST
+// checks its values with this before its first store change, so that a value
+// the store cannot take is refused instead of silently dropped.
+bool cfg_value_stageable(std::string_view value);
+bool cfg_value_stageable(const char* value);
+
 int cfg_set(const char* path, const char* value);
 int cfg_set(const std::string& path, const std::string& value);
 int cfg_add_list(const char* path, const char* value);

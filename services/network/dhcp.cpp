@@ -15,12 +15,11 @@
 #include "agent/services.h"
 #include "agent/worker_state.h"
 #include "platform/effects.h"
-#include "services/network/request_body.h"
+#include "services/common/request_body.h"
 #include "services/network/restart.h"
 
 namespace {
 
-constexpr const char* xml_declaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
 constexpr const char* lease_file = "/var/dhcp.leases";
 
 // An address in host byte order; 0 when the text is not an address.

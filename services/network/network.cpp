@@ -13,14 +13,12 @@
 #include "platform/effects.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
+#include "services/common/request_body.h"
 #include "services/network/network_text.h"
-#include "services/network/request_body.h"
 #include "services/network/restart.h"
 #include "xml/xml.h"
 
 namespace {
-
-constexpr const char* xml_declaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
 
 bool has(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;

@@ -287,6 +287,18 @@ TEST(TextHelpers, HexEncodeIsUpperCasePairs) {
   EXPECT_STREQ(hex_encode(bytes, 0, dest), "");
 }
 
+TEST(TextHelpers, StageableValuesFollowTheStoreCharacterRuleAndLimit) {
+  EXPECT_TRUE(cfg_value_stageable(""));
+  EXPECT_TRUE(cfg_value_stageable("a\tb\r\nc"));
+  EXPECT_TRUE(cfg_value_stageable(std::string(cfg_value_limit, 'x')));
+  EXPECT_FALSE(cfg_value_stageable(std::string(cfg_value_limit + 1, 'x')));
+  // Escaping counts: each " becomes two characters inside the command.
+  EXPECT_FALSE(cfg_value_stageable(std::string(cfg_value_limit / 2 + 1, '"')));
+  EXPECT_FALSE(cfg_value_stageable("1300\x01"));
+  EXPECT_FALSE(cfg_value_stageable("a\x7f"));
+  EXPECT_TRUE(cfg_value_stageable(static_cast<const char*>(nullptr)));
+}
+
 TEST(TextHelpers, HexDecode) {
   char dest[8];
   EXPECT_STREQ(hex_decode("414243", dest), "ABC");

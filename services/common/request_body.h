@@ -1,10 +1,14 @@
-// Small helpers for the XML bodies of the network services' POST requests.
+// Helpers every service shares: the parsed request body, its child texts,
+// the document declaration.
 #pragma once
 
 #include <cstddef>
 
 #include "agent/config.h"
 #include "xml/xml.h"
+
+// Opens every reply document.
+inline constexpr const char* xml_declaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
 
 // Owns the tree parsed from a request body and frees it when it goes.
 class parsed_body {

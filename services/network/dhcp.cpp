@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 
 #include "agent/config.h"
@@ -15,6 +14,7 @@
 #include "agent/services.h"
 #include "agent/worker_state.h"
 #include "platform/effects.h"
+#include "platform/localtime.h"
 #include "services/common/request_body.h"
 #include "services/network/restart.h"
 
@@ -95,12 +95,10 @@ std::string upper(std::string text) {
   return text;
 }
 
-// The expiry as ctime gives it (local time, ending in a line feed); empty
-// for a time ctime cannot show.
+// The expiry as ctime gives it (the device's local time, ending in a line
+// feed); empty for a time that cannot be shown.
 std::string expiry_text(long long expiry) {
-  time_t when = static_cast<time_t>(expiry);
-  char text[64];
-  return ctime_r(&when, text) ? text : "";
+  return device_ctime(static_cast<time_t>(expiry));
 }
 
 // Appends the CLIENTS element of one lease line; false for a blank line.

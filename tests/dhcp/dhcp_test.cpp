@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -18,11 +17,6 @@
 namespace {
 
 using namespace expected;
-
-std::string local_ctime(time_t when) {
-  char text[64];
-  return ctime_r(&when, text);
-}
 
 class Dhcp : public FakeEffectsTest {
  protected:
@@ -71,16 +65,17 @@ TEST_F(Dhcp, ConfigDocument) {
 
 TEST_F(Dhcp, ClientsFromTheLeaseFile) {
   worker().mode_switch_state = 4;
+  fake.put_file("/tmp/TZ", "CST-8\n");
   fake.put_file("/var/dhcp.leases",
                 "1700000000 5c:1a:2b:3c:4d:01 192.168.1.100 phone-1 01:5c:1a:2b:3c:4d:01\n"
                 "\n"
                 "1700003600 aa:bb:cc:dd:ee:ff 192.168.1.101 <x>&y *\n");
   EXPECT_EQ(route("GET /route/dhcp/clients"),
             declaration + "<DHCP><CLIENTS><MAC>5C:1A:2B:3C:4D:01</MAC><IP>192.168.1.100</IP>" +
-                "<HOSTNAME>phone-1</HOSTNAME><TIME>" + local_ctime(1700000000) +
-                "</TIME></CLIENTS><CLIENTS><MAC>AA:BB:CC:DD:EE:FF</MAC><IP>192.168.1.101</IP>"
-                "<HOSTNAME>&lt;x&gt;&amp;y</HOSTNAME><TIME>" +
-                local_ctime(1700003600) + "</TIME></CLIENTS><CLIENTS_NUM>2</CLIENTS_NUM></DHCP>");
+                "<HOSTNAME>phone-1</HOSTNAME><TIME>Wed Nov 15 06:13:20 2023\n</TIME>"
+                "</CLIENTS><CLIENTS><MAC>AA:BB:CC:DD:EE:FF</MAC><IP>192.168.1.101</IP>"
+                "<HOSTNAME>&lt;x&gt;&amp;y</HOSTNAME><TIME>Wed Nov 15 07:13:20 2023\n</TIME>"
+                "</CLIENTS><CLIENTS_NUM>2</CLIENTS_NUM></DHCP>");
   EXPECT_EQ(worker().mode_switch_state, 0);
 
   fake.put_file("/var/dhcp.leases", "");

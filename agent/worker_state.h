@@ -19,6 +19,13 @@ struct worker_state {
   // Front port that carries the uplink in router mode: 0 until first needed,
   // then 3 or 5 for the life of the worker.
   int uplink_port = 0;
+
+  // ---- wireless service ----
+  // Hardware addresses of radio 0 and radio 1 as GET /wireless/config shows
+  // them (first line of the radio's address file, upper case, line feed
+  // kept). Filled and read by that GET; an empty text (the file could not be
+  // read yet, as while the driver loads) is read again on the next GET.
+  char radio_mac[2][32] = {{0}, {0}};
 };
 
 // The one instance of the worker.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 
 #include "agent/config.h"
 #include "xml/xml.h"
@@ -34,4 +35,10 @@ inline const char* child_text(xml_node* parent, const char* name) {
 // A non-empty dotted-quad IPv4 address.
 inline bool valid_address(const char* text) {
   return text && *text && ipv4_valid(text) == 1;
+}
+
+// POST sub-paths select a handler when they are a leading part of its name
+// ("/la" and "/" both mean "/lan"); length is the sub-path's own length.
+inline bool leading_part_of(const char* sub_path, size_t length, const char* name) {
+  return length <= std::strlen(name) && std::strncmp(sub_path, name, length) == 0;
 }

@@ -509,10 +509,6 @@ int post_snmp(int fd, char* body, size_t body_len) {
   return 0;
 }
 
-bool leading_part_of(const char* sub_path, size_t length, const char* name) {
-  return length <= std::strlen(name) && std::strncmp(sub_path, name, length) == 0;
-}
-
 }  // namespace
 
 int network_get(int fd, char* sub_path, size_t sub_path_len, char* /*rest*/) {

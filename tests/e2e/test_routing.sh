@@ -12,7 +12,7 @@ test_service_names_match_exactly() {
   expect_eq "$(request $'GET /route/Network/lan\n\n')" "$no_service" "other case"
   expect_eq "$(request $'GET /route//lan\n\n')" "$no_service" "empty name"
   expect_not_contains "$(request $'GET /route/network/lan\n\n')" "$no_service" "GET network"
-  expect_not_contains "$(request $'GET /route/wireless/stainfo?active=1\n\n')" "$no_service" \
+  expect_not_contains "$(request $'GET /route/wireless/vap/2g?x\n\n')" "$no_service" \
     "GET with a query"
 }
 

@@ -10,6 +10,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <set>
 #include <string>
 
 #include "tests/support/expected.h"
@@ -318,6 +320,19 @@ TEST_F(Worker, NoDescriptorLeaksOverManyRequests) {
   }
   // The count before may still include the first exchange's descriptor.
   EXPECT_LE(after, before);
+}
+
+// Every service of both tables has its own section in the request reference.
+TEST(RequestReference, NamesEveryServiceOfBothTables) {
+  std::ifstream file(REQUEST_REFERENCE);
+  ASSERT_TRUE(file) << REQUEST_REFERENCE;
+  std::set<std::string> headings;
+  for (std::string line; std::getline(file, line);)
+    if (line.rfind("## ", 0) == 0) headings.insert(line.substr(3));
+  for (const get_service* s = get_services; s->name; ++s)
+    EXPECT_TRUE(headings.count(s->name)) << "GET " << s->name;
+  for (const post_service* s = post_services; s->name; ++s)
+    EXPECT_TRUE(headings.count(s->name)) << "POST " << s->name;
 }
 
 }  // namespace

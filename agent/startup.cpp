@@ -17,12 +17,34 @@ const char* lan_ifname = "eth0.1";
 const char* bridge_ifnames = "eth0.1 eth0.2";
 const char* switch_dev = "eth0";
 
+namespace {
+
+bool has(const std::string& text, const char* part) {
+  return text.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+std::string board_hardver() {
+  return cfg_get(std::string("system.@system[0].hardver"));
+}
+
+bool board_family(const std::string& hardver) {
+  return has(hardver, "9531") || has(hardver, "9344") || has(hardver, "9341");
+}
+
+board_variant board_variant_of(const std::string& hardver) {
+  if (board_family(hardver) && has(hardver, "KV")) return board_variant::kv;
+  if (board_family(hardver) && has(hardver, "MT")) return board_variant::mt;
+  return board_variant::switched;
+}
+
+bool board_kv_7100_8100(const std::string& hardver) {
+  return (has(hardver, "7100") || has(hardver, "8100")) && has(hardver, "KV");
+}
+
 void board_ifnames_init() {
-  char hardver[128];
-  cfg_get("system.@system[0].hardver", hardver, sizeof hardver);
-  bool board_family =
-      std::strstr(hardver, "9531") || std::strstr(hardver, "9344") || std::strstr(hardver, "9341");
-  if (board_family) {
+  if (board_family(board_hardver())) {
     wan_ifname = "eth0";
     lan_ifname = "eth1";
     bridge_ifnames = "eth0 eth1";

@@ -16,6 +16,18 @@ extern const char* switch_dev;
 
 void board_ifnames_init();
 
+// Board kinds, judged over the whole "system.@system[0].hardver" value.
+// The board family carries WAN and LAN on eth0 and eth1 (hardver contains
+// "9531", "9344" or "9341"); its "KV" and "MT" sub-variants differ in their
+// ports. Every other board, the plain family ones included, counts as the
+// switch variant.
+enum class board_variant { kv, mt, switched };
+std::string board_hardver();
+bool board_family(const std::string& hardver);
+board_variant board_variant_of(const std::string& hardver);
+// Boards whose hardver names "7100" or "8100" together with "KV".
+bool board_kv_7100_8100(const std::string& hardver);
+
 // The token block: System V shared memory read by other local processes that
 // check login tokens.
 inline constexpr key_t token_block_key = 3134;

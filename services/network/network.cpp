@@ -58,15 +58,6 @@ iface_record live_record(const char* ifname) {
 
 // ---- port status ----
 
-enum class board_variant { kv, mt, switched };
-
-board_variant variant_of(const std::string& hardver) {
-  bool family = has(hardver, "9531") || has(hardver, "9344") || has(hardver, "9341");
-  if (family && has(hardver, "KV")) return board_variant::kv;
-  if (family && has(hardver, "MT")) return board_variant::mt;
-  return board_variant::switched;
-}
-
 // Sets the port's entry from a carrier file; a file that cannot be read
 // leaves it as it was. Returns true when the port is up.
 bool read_carrier_port(int port, const char* ifname) {
@@ -90,7 +81,7 @@ bool read_switch_port(int port) {
 // Refreshes the port status table; returns 1 when any port was found up.
 int port_status_pass() {
   bool any_up = false;
-  switch (variant_of(cfg_get(std::string("system.@system[0].hardver")))) {
+  switch (board_variant_of(board_hardver())) {
     case board_variant::kv:
       for (int port = 0; port <= 3; ++port) worker().port_status[port] = 0;
       any_up = read_carrier_port(4, "eth1") | any_up;
@@ -117,9 +108,7 @@ std::string port_list() {
 
 int uplink_port() {
   if (worker().uplink_port == 0) {
-    std::string hardver = cfg_get(std::string("system.@system[0].hardver"));
-    bool kv_uplink_3 = (has(hardver, "7100") || has(hardver, "8100")) && has(hardver, "KV");
-    worker().uplink_port = kv_uplink_3 ? 3 : 5;
+    worker().uplink_port = board_kv_7100_8100(board_hardver()) ? 3 : 5;
   }
   return worker().uplink_port;
 }

@@ -102,6 +102,8 @@ class LibcEffects : public Effects {
 
   int send_signal(pid_t pid, int sig) override { return kill(pid, sig); }
 
+  void sync_storage() override { sync(); }
+
   int reboot_system(int command) override { return reboot(command); }
 
   [[noreturn]] void exit_process(int status) override { std::exit(status); }

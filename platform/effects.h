@@ -34,6 +34,8 @@ class Effects {
   // Fills buf with n unpredictable bytes; false when no randomness can be had.
   virtual bool random_bytes(void* buf, size_t n) = 0;
   virtual int send_signal(pid_t pid, int sig) = 0;
+  // Writes everything the kernel holds unwritten to storage, as sync(2) does.
+  virtual void sync_storage() = 0;
   // reboot(2) with one of the RB_* commands.
   virtual int reboot_system(int command) = 0;
   [[noreturn]] virtual void exit_process(int status) = 0;

@@ -25,6 +25,7 @@ class NoEffects : public Effects {
     return true;
   }
   int send_signal(pid_t, int) override { return 0; }
+  void sync_storage() override {}
   int reboot_system(int) override { return 0; }
   [[noreturn]] void exit_process(int) override { std::abort(); }
   std::string host_path(const std::string& path) override { return "/nonexistent" + path; }

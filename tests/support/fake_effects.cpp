@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -124,12 +125,14 @@ FakeEffects::~FakeEffects() {
 
 int FakeEffects::run(const std::string& command) {
   commands_.push_back(command);
+  timeline_.push_back(command);
   std::string out;
   return apply_uci(command, out).value_or(0);
 }
 
 std::string FakeEffects::capture(const std::string& command, size_t max_bytes) {
   commands_.push_back(command);
+  timeline_.push_back(command);
   std::string out;
   if (auto canned = canned_output(command))
     out = *canned;
@@ -182,11 +185,19 @@ bool FakeEffects::random_bytes(void* buf, size_t n) {
 
 int FakeEffects::send_signal(pid_t pid, int sig) {
   signals_.emplace_back(pid, sig);
+  timeline_.push_back("kill " + std::to_string(pid) + " " + std::to_string(sig));
   return 0;
+}
+
+void FakeEffects::sync_storage() {
+  timeline_.push_back("sync");
 }
 
 int FakeEffects::reboot_system(int command) {
   reboots_.push_back(command);
+  char text[32];
+  std::snprintf(text, sizeof text, "reboot %x", static_cast<unsigned>(command));
+  timeline_.push_back(text);
   return 0;
 }
 

@@ -50,6 +50,7 @@ class FakeEffects : public Effects {
   void sleep_ms(unsigned ms) override { sleeps_.push_back(ms); }
   bool random_bytes(void* buf, size_t n) override;
   int send_signal(pid_t pid, int sig) override;
+  void sync_storage() override;
   int reboot_system(int command) override;
   [[noreturn]] void exit_process(int status) override;
   std::string host_path(const std::string& path) override;
@@ -59,7 +60,10 @@ class FakeEffects : public Effects {
 
   // Every command given to run or capture, in order.
   const std::vector<std::string>& commands() const { return commands_; }
-  void clear_commands() { commands_.clear(); }
+  void clear_commands() {
+    commands_.clear();
+    timeline_.clear();
+  }
   // What the store tool printed on standard error so far (helps a failing test).
   const std::string& uci_errors() const { return uci_errors_; }
 
@@ -74,6 +78,10 @@ class FakeEffects : public Effects {
   void set_random_fails(bool fails) { random_fails_ = fails; }
   const std::vector<std::pair<pid_t, int>>& signals() const { return signals_; }
   const std::vector<int>& reboots() const { return reboots_; }
+  // Commands, signals, syncs and reboots in the order they happened:
+  // commands as given, the others as "kill PID SIG", "sync" and
+  // "reboot COMMAND" (COMMAND in hex).
+  const std::vector<std::string>& timeline() const { return timeline_; }
 
   // Fixture files. Paths are system paths; parent directories are created.
   void put_file(const std::string& path, const std::string& data);
@@ -100,6 +108,7 @@ class FakeEffects : public Effects {
   unsigned char random_next_ = 0;
   std::vector<std::pair<pid_t, int>> signals_;
   std::vector<int> reboots_;
+  std::vector<std::string> timeline_;
 };
 
 // Installs an implementation for its lifetime and restores the previous one.

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <sys/random.h>
 #include <sys/reboot.h>
 #include <sys/stat.h>
@@ -21,7 +22,13 @@ class LibcEffects : public Effects {
   int run(const std::string& command) override { return std::system(command.c_str()); }
 
   std::string capture(const std::string& command, size_t max_bytes) override {
+    int status;
+    return capture_status(command, status, max_bytes);
+  }
+
+  std::string capture_status(const std::string& command, int& status, size_t max_bytes) override {
     std::string out;
+    status = -1;
     FILE* pipe = popen(command.c_str(), "re");
     if (!pipe) return out;
     char chunk[4096];
@@ -30,8 +37,22 @@ class LibcEffects : public Effects {
     while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) {
       if (out.size() < max_bytes) out.append(chunk, std::min(n, max_bytes - out.size()));
     }
-    pclose(pipe);
+    status = pclose(pipe);
     return out;
+  }
+
+  bool resolve_host(const std::string& name, host_answer& answer) override {
+    const hostent* host = gethostbyname(name.c_str());
+    if (!host) return false;
+    answer.family = host->h_addrtype;
+    answer.length = host->h_length;
+    answer.addresses.clear();
+    size_t length = host->h_length > 0 ? static_cast<size_t>(host->h_length) : 0;
+    // The list is null-terminated; a resolver never returns more than a few
+    // dozen addresses, the bound only guards against a broken one.
+    for (size_t i = 0; host->h_addr_list && host->h_addr_list[i] && i < 64; ++i)
+      answer.addresses.emplace_back(host->h_addr_list[i], length);
+    return true;
   }
 
   bool read_file(const std::string& path, std::string& out, size_t max_bytes) override {

@@ -10,6 +10,14 @@
 #include <string>
 #include <vector>
 
+// What a host name lookup answered: address family, address length and the
+// raw addresses in the order given.
+struct host_answer {
+  int family = 0;
+  int length = 0;
+  std::vector<std::string> addresses;
+};
+
 class Effects {
  public:
   virtual ~Effects() = default;
@@ -19,6 +27,14 @@ class Effects {
   // Runs a command through /bin/sh and returns at most max_bytes of what it
   // printed on standard output, as popen(3) does.
   virtual std::string capture(const std::string& command, size_t max_bytes = 65536) = 0;
+  // As capture, and sets status to the command's exit status as pclose(3)
+  // reports it, or to -1 when the command could not be started.
+  virtual std::string capture_status(const std::string& command, int& status,
+                                     size_t max_bytes = 65536) = 0;
+  // Looks a host name up as gethostbyname(3) does; false when the lookup
+  // fails. The answer is copied whole: it may be of another family or length
+  // than IPv4, or hold no address at all.
+  virtual bool resolve_host(const std::string& name, host_answer& answer) = 0;
 
   // Whole-file access to system paths (a test implementation maps them into
   // its fixture tree). read_file reads at most max_bytes.

@@ -13,6 +13,11 @@ class NoEffects : public Effects {
  public:
   int run(const std::string&) override { return 0; }
   std::string capture(const std::string&, size_t) override { return {}; }
+  std::string capture_status(const std::string&, int& status, size_t) override {
+    status = -1;
+    return {};
+  }
+  bool resolve_host(const std::string&, host_answer&) override { return false; }
   bool read_file(const std::string&, std::string&, size_t) override { return false; }
   bool write_file(const std::string&, const std::string&) override { return true; }
   bool remove_file(const std::string&) override { return true; }

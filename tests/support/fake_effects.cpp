@@ -142,6 +142,24 @@ std::string FakeEffects::capture(const std::string& command, size_t max_bytes) {
   return out;
 }
 
+std::string FakeEffects::capture_status(const std::string& command, int& status, size_t max_bytes) {
+  auto known = statuses_.find(command);
+  status = known == statuses_.end() ? 0 : known->second;
+  if (status == -1) {
+    commands_.push_back(command);
+    return {};
+  }
+  return capture(command, max_bytes);
+}
+
+bool FakeEffects::resolve_host(const std::string& name, host_answer& answer) {
+  lookups_.push_back(name);
+  auto known = hosts_.find(name);
+  if (known == hosts_.end()) return false;
+  answer = known->second;
+  return true;
+}
+
 bool FakeEffects::read_file(const std::string& path, std::string& out, size_t max_bytes) {
   out.clear();
   std::ifstream in(host_path(path), std::ios::binary);

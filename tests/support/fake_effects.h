@@ -41,6 +41,9 @@ class FakeEffects : public Effects {
 
   int run(const std::string& command) override;
   std::string capture(const std::string& command, size_t max_bytes = 65536) override;
+  std::string capture_status(const std::string& command, int& status,
+                             size_t max_bytes = 65536) override;
+  bool resolve_host(const std::string& name, host_answer& answer) override;
   bool read_file(const std::string& path, std::string& out, size_t max_bytes = 1 << 20) override;
   bool write_file(const std::string& path, const std::string& data) override;
   bool remove_file(const std::string& path) override;
@@ -72,6 +75,15 @@ class FakeEffects : public Effects {
   void on_capture(const std::string& command, const std::string& output);
   void on_capture_prefix(const std::string& prefix, const std::string& output);
 
+  // Exit status capture_status reports for a command (0 when not set; -1
+  // stands for a command that could not be started, and gives no output).
+  void on_status(const std::string& command, int status) { statuses_[command] = status; }
+
+  // Host name answers for resolve_host; a name without one fails to resolve.
+  // Every name looked up is recorded in order.
+  void on_resolve(const std::string& name, const host_answer& answer) { hosts_[name] = answer; }
+  const std::vector<std::string>& lookups() const { return lookups_; }
+
   void set_now(time_t now) { now_ = now; }
   const std::vector<unsigned>& sleeps() const { return sleeps_; }
   // Random bytes are a fixed sequence; this makes random_bytes fail.
@@ -102,6 +114,9 @@ class FakeEffects : public Effects {
   std::string uci_errors_;
   std::map<std::string, std::string> exact_outputs_;
   std::map<std::string, std::string> prefix_outputs_;
+  std::map<std::string, int> statuses_;
+  std::map<std::string, host_answer> hosts_;
+  std::vector<std::string> lookups_;
   time_t now_ = 1700000000;
   std::vector<unsigned> sleeps_;
   bool random_fails_ = false;

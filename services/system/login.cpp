@@ -12,6 +12,7 @@
 #include "agent/worker_state.h"
 #include "platform/effects.h"
 #include "platform/paths.h"
+#include "services/common/secret.h"
 #include "xml/xml.h"
 
 key_t login_token_key = token_block_key;
@@ -19,7 +20,6 @@ key_t login_token_key = token_block_key;
 namespace {
 
 constexpr int CREDENTIAL_ERROR = 5;
-constexpr size_t secret_size = password_limit + 1;
 constexpr size_t token_random_bytes = 8;
 constexpr size_t slot_size = 32;
 constexpr size_t time_offset = 64;
@@ -58,34 +58,11 @@ class ParsedBody {
   xml_node* doc_;
 };
 
-// Decodes a hex-encoded password into out, zero-filled behind the text.
-// False when the decoded text is longer than password_limit.
-bool decode_secret(const char* hex, char (&out)[secret_size]) {
-  // Only the first secret_size bytes decide, so decode just their digits.
-  char digits[2 * secret_size + 1] = {};
-  std::strncpy(digits, hex, 2 * secret_size);
-  char decoded[secret_size + 1] = {};
-  hex_decode(digits, decoded);
-  size_t length = std::strlen(decoded);
-  if (length > password_limit) return false;
-  std::memset(out, 0, sizeof out);
-  std::memcpy(out, decoded, length);
-  return true;
-}
-
 void read_secret(const char* option, char (&out)[secret_size]) {
   std::memset(out, 0, sizeof out);
   cfg_get(option, out, sizeof out);
   size_t length = std::strlen(out);
   std::memset(out + length, 0, sizeof out - length);
-}
-
-// Compares every byte, so the time taken does not tell where the first
-// difference lies.
-bool same_secret(const char (&a)[secret_size], const char (&b)[secret_size]) {
-  unsigned difference = 0;
-  for (size_t i = 0; i < secret_size; ++i) difference |= static_cast<unsigned char>(a[i] ^ b[i]);
-  return difference == 0;
 }
 
 bool password_matches(const account& user, const char (&given)[secret_size]) {

@@ -12,11 +12,10 @@
 
 #include <cstddef>
 
+#include "services/common/secret.h"
+
 // Key of the token block the login writes; tests set a private one.
 extern key_t login_token_key;
-
-// Longest password a request may carry, after hex decoding.
-inline constexpr size_t password_limit = 127;
 
 // POST handlers (signature of agent/server.h).
 int handle_login(int fd, char* body, size_t body_len, char* sub_path);

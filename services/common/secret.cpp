@@ -1,0 +1,24 @@
+#include "services/common/secret.h"
+
+#include <cstring>
+
+#include "agent/config.h"
+
+bool decode_secret(const char* hex, char (&out)[secret_size]) {
+  // Only the first secret_size bytes decide, so decode just their digits.
+  char digits[2 * secret_size + 1] = {};
+  std::strncpy(digits, hex, 2 * secret_size);
+  char decoded[secret_size + 1] = {};
+  hex_decode(digits, decoded);
+  size_t length = std::strlen(decoded);
+  if (length > password_limit) return false;
+  std::memset(out, 0, sizeof out);
+  std::memcpy(out, decoded, length);
+  return true;
+}
+
+bool same_secret(const char (&a)[secret_size], const char (&b)[secret_size]) {
+  unsigned difference = 0;
+  for (size_t i = 0; i < secret_size; ++i) difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return difference == 0;
+}

@@ -1,0 +1,18 @@
+// Passwords as requests carry them (hex-encoded) and as the store keeps them
+// (plain text), shared by the login and the super-user check.
+#pragma once
+
+#include <cstddef>
+
+// Longest password a request may carry, after hex decoding.
+inline constexpr size_t password_limit = 127;
+// A password buffer: the text, zero-filled behind it.
+inline constexpr size_t secret_size = password_limit + 1;
+
+// Decodes a hex-encoded password into out, zero-filled behind the text.
+// False when the decoded text is longer than password_limit.
+bool decode_secret(const char* hex, char (&out)[secret_size]);
+
+// Compares every byte, so the time taken does not tell where the first
+// difference lies.
+bool same_secret(const char (&a)[secret_size], const char (&b)[secret_size]);

@@ -75,6 +75,14 @@ dev_exec() {
   "$devsim" exec --state "$DEV" -- "$@"
 }
 
+# peer_exec CABLE CMD [ARG...]: runs a host command at the far end of one of
+# the current device's cables (wire0, wire1).
+peer_exec() {
+  local cable=$1
+  shift
+  "$devsim" peer --state "$DEV" --cable "$cable" -- "$@"
+}
+
 # dev_install HOSTFILE DEVPATH: copies a file into the running device, from
 # inside it (never write into DIR/root from the host: see sim/README.md).
 dev_install() {

@@ -66,13 +66,17 @@ test_delayed_reboot_ends_the_device() {
   expect_contains "$(cat "$DEV/root/sim/commands.log")" "/usr/sbin/delayreboot.sh 1" "command log"
 }
 
-# Namespace identities of the device's init, e.g. "pid:[4026532311]".
+# Namespace identities of the device's init, e.g. "pid:[4026532311]", and
+# the network namespaces at the far ends of its cables.
 device_namespaces() {
-  local upid ipid ns
+  local upid ipid ns f
   upid=$(cat "$DEV/run/unshare.pid")
   ipid=$(cut -d' ' -f1 "/proc/$upid/task/$upid/children")
   for ns in pid net mnt uts ipc user; do
     readlink "/proc/$ipid/ns/$ns"
+  done
+  for f in "$DEV"/run/wire*.pid; do
+    readlink "/proc/$(cat "$f")/ns/net"
   done
   echo "$ipid" >"$E2E_WORK/init.pid"
 }
@@ -103,8 +107,12 @@ expect_no_trace() {
 test_down_leaves_nothing() {
   local links namespaces
   links=$(ls /sys/class/net | tr '\n' ' ')
-  dev_up ap
+  dev_up ap --board dual9344
   namespaces=$(device_namespaces)
+  expect_eq "$(grep -c '^net:' <<<"$namespaces")" 3 "device and two cable ends"
+  peer_exec wire1 sleep 60 &
+  # The holder of wire1's far end and the peer.
+  wait_for 5 eval '[ "$(processes_in "$(tail -n1 <<<"$namespaces")" | wc -l)" -eq 2 ]' || fail "peer did not start"
   dev_down
   expect_no_trace "$namespaces" "$links"
 }

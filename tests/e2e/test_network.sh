@@ -51,10 +51,10 @@ test_lan_on_kv_board_follows_carriers() {
   local doc
   doc=$(request $'GET /route/network/lan\n\n')
   expect_contains "$doc" "<SWITCH>$(ports ddduu)</SWITCH>" "both carriers up"
-  dev_exec ip link set wire0 down
+  peer_exec wire0 ip link set wire0 down
   doc=$(request $'GET /route/network/lan\n\n')
   expect_contains "$doc" "<SWITCH>$(ports dddud)</SWITCH>" "eth0 without carrier"
-  dev_exec ip link set wire1 down
+  peer_exec wire1 ip link set wire1 down
   doc=$(request $'GET /route/network/lan\n\n')
   expect_contains "$doc" "<SWITCH>$(ports ddddd)</SWITCH>" "no carrier at all"
   expect_eq "$(grep -c swconfig "$CMDLOG" || true)" 0 "swconfig runs on a KV board"
@@ -63,7 +63,7 @@ test_lan_on_kv_board_follows_carriers() {
 test_lan_on_mt_board_mixes_carrier_and_switch() {
   dev_up ap --board mt
   dev_exec sh -c 'echo up >/sim/state/switch/port2; echo up >/sim/state/switch/port5'
-  dev_exec ip link set wire0 down
+  peer_exec wire0 ip link set wire0 down
   local doc
   doc=$(request $'GET /route/network/lan\n\n')
   # Port 5 is eth0's carrier, not the switch's port 5.

@@ -4,6 +4,15 @@
 
 #include "agent/config.h"
 
+bool hex_password_valid(const char* hex) {
+  if (!hex || !*hex) return false;
+  for (const char* pair = hex; *pair; pair += 2) {
+    if (hex_digit_value(pair[0]) < 0 || hex_digit_value(pair[1]) < 0) return false;
+    if (pair[0] == '0' && pair[1] == '0') return false;
+  }
+  return true;
+}
+
 bool decode_secret(const char* hex, char (&out)[secret_size]) {
   // Only the first secret_size bytes decide, so decode just their digits.
   char digits[2 * secret_size + 1] = {};

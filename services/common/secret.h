@@ -9,6 +9,11 @@ inline constexpr size_t password_limit = 127;
 // A password buffer: the text, zero-filled behind it.
 inline constexpr size_t secret_size = password_limit + 1;
 
+// True when hex is a password text: a non-empty, even number of hex digits
+// whose decoded text holds no zero byte. Anything else counts as no password
+// at all, so that no request can name or store an empty one.
+bool hex_password_valid(const char* hex);
+
 // Decodes a hex-encoded password into out, zero-filled behind the text.
 // False when the decoded text is longer than password_limit.
 bool decode_secret(const char* hex, char (&out)[secret_size]);

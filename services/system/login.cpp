@@ -12,8 +12,8 @@
 #include "agent/worker_state.h"
 #include "platform/effects.h"
 #include "platform/paths.h"
+#include "services/common/request_body.h"
 #include "services/common/secret.h"
-#include "xml/xml.h"
 
 key_t login_token_key = token_block_key;
 
@@ -41,22 +41,17 @@ const account* find_account(const char* name) {
   return nullptr;
 }
 
-class ParsedBody {
- public:
-  ParsedBody(char* body, size_t length) : doc_(xml_parse(body, length)) {}
-  ~ParsedBody() { xml_free(doc_); }
-  ParsedBody(const ParsedBody&) = delete;
-  ParsedBody& operator=(const ParsedBody&) = delete;
-  bool ok() const { return doc_ && !*xml_error(doc_); }
-  // The child's text, or null when the child is missing or its text empty.
-  const char* text_of(const char* child) const {
-    xml_node* node = xml_child(doc_, child);
-    return node && node->text[0] ? node->text : nullptr;
-  }
+// The child's text, or null when the child is missing or its text empty.
+const char* given_text(const parsed_body& request, const char* child) {
+  const char* text = child_text(request.root(), child);
+  return text && *text ? text : nullptr;
+}
 
- private:
-  xml_node* doc_;
-};
+// A password element as a password text, or null when it counts as missing.
+const char* given_password(const parsed_body& request, const char* child) {
+  const char* hex = child_text(request.root(), child);
+  return hex_password_valid(hex) ? hex : nullptr;
+}
 
 void read_secret(const char* option, char (&out)[secret_size]) {
   std::memset(out, 0, sizeof out);
@@ -65,10 +60,11 @@ void read_secret(const char* option, char (&out)[secret_size]) {
   std::memset(out + length, 0, sizeof out - length);
 }
 
+// An empty or absent stored password never matches.
 bool password_matches(const account& user, const char (&given)[secret_size]) {
   char stored[secret_size];
   read_secret(user.password_option, stored);
-  return same_secret(stored, given);
+  return stored[0] != '\0' && same_secret(stored, given);
 }
 
 bool option_set(const char* option) {
@@ -131,10 +127,10 @@ int issue_token(const char* name, int fd) {
 
 int handle_login(int fd, char* body, size_t body_len, char* sub_path) {
   if (sub_path) return reply_code(fd, NO_SERVICE);
-  ParsedBody request(body, body_len);
+  parsed_body request(body, body_len);
   if (!request.ok()) return reply_code(fd, FORMAT_ERROR);
-  const char* name = request.text_of("USER_NAME");
-  const char* password = request.text_of("PASSWD");
+  const char* name = given_text(request, "USER_NAME");
+  const char* password = given_password(request, "PASSWD");
   if (!name || !password) return reply_result(fd, FORMAT_ERROR, "Need name and passwd");
   const account* user = find_account(name);
   if (!user) return reply_result(fd, CREDENTIAL_ERROR, "Invalid name");
@@ -152,19 +148,20 @@ int handle_login(int fd, char* body, size_t body_len, char* sub_path) {
 
 int handle_passwd(int fd, char* body, size_t body_len, char* sub_path) {
   if (sub_path) return reply_code(fd, NO_SERVICE);
-  ParsedBody request(body, body_len);
+  parsed_body request(body, body_len);
   if (!request.ok()) return reply_code(fd, FORMAT_ERROR);
   // NEW_NAME may come along; account names cannot be changed.
-  const char* name = request.text_of("USER_NAME");
-  const char* old_password = request.text_of("OLD_PASSWD");
-  const char* new_password = request.text_of("PASSWD");
+  const char* name = given_text(request, "USER_NAME");
+  const char* old_password = given_password(request, "OLD_PASSWD");
+  const char* new_password = given_password(request, "PASSWD");
   if (!name || !old_password || !new_password)
     return reply_result(fd, FORMAT_ERROR, "Need name oldpasswd and new passwd");
   const account* user = find_account(name);
   if (!user) return reply_result(fd, CREDENTIAL_ERROR, "Invalid name");
   char given_old[secret_size];
   char given_new[secret_size];
-  if (!decode_secret(old_password, given_old) || !decode_secret(new_password, given_new))
+  if (!decode_secret(old_password, given_old) || !decode_secret(new_password, given_new) ||
+      !cfg_value_stageable(given_new))
     return reply_code(fd, FORMAT_ERROR);
   if (!password_matches(*user, given_old))
     return reply_result(fd, CREDENTIAL_ERROR, "Invalid passwd");

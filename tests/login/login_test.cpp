@@ -137,8 +137,8 @@ TEST_F(Login, NamesMatchExactlyBeforeThePasswordIsLookedAt) {
     EXPECT_EQ(reply.text, envelope(5, "Invalid name")) << name;
     EXPECT_NE(reply.result, 0);
   }
-  for (const char* wrong : {"too", "toorx", "TOOR", ""}) {
-    Reply reply = call(handle_login, login_body("root", wrong[0] ? hex(wrong) : "00"));
+  for (const char* wrong : {"too", "toorx", "TOOR"}) {
+    Reply reply = login("root", wrong);
     EXPECT_EQ(reply.text, envelope(5, "Invalid passwd")) << wrong;
   }
   EXPECT_TRUE(block_is_zero());
@@ -222,10 +222,34 @@ TEST_F(Login, PasswordLengthLimit) {
   accounts(longest, "", "admin");
   EXPECT_EQ(code_of(login("root", longest).text), 0);
   EXPECT_EQ(login("root", longest + "p").text, envelope(3, "FORMAT ERROR"));
-  // A decoded zero byte ends the password, however much follows it.
-  EXPECT_EQ(call(handle_login, login_body("root", "00" + std::string(400, 'a'))).text,
-            envelope(5, "Invalid passwd"));
-  EXPECT_EQ(call(handle_login, login_body("root", hex(longest) + "00" + hex("tail"))).result, 1);
+}
+
+// Texts that are not an even number of hex digits, or decode to an empty text
+// or one with a zero byte, count as no password at all: they can neither
+// match an empty stored password nor become one.
+TEST_F(Login, OnlyWholeHexTextsArePasswords) {
+  accounts("", "", "admin");
+  const std::string need_login = envelope(3, "Need name and passwd");
+  const std::string need_change = envelope(3, "Need name oldpasswd and new passwd");
+  for (std::string bad : {"0", "x", "00", "0000", "61646d696e0", "61646d696e00ffff", "0061646d696e",
+                          "61646d696g", " 61646d696e"}) {
+    EXPECT_EQ(call(handle_login, login_body("root", bad)).text, need_login) << bad;
+    EXPECT_EQ(call(handle_login, login_body("admin", bad)).text, need_login) << bad;
+    EXPECT_EQ(call(handle_passwd, passwd_body("root", bad, hex("new"))).text, need_change) << bad;
+    EXPECT_EQ(call(handle_passwd, passwd_body("admin", hex("admin"), bad)).text, need_change)
+        << bad;
+  }
+  // An empty stored password never matches, whatever is given.
+  EXPECT_EQ(login("root", "x").text, envelope(5, "Invalid passwd"));
+  // A new password the store cannot take is refused, not silently dropped.
+  EXPECT_EQ(call(handle_passwd, passwd_body("admin", hex("admin"),
+                                            hex("a\x01"
+                                                "b")))
+                .text,
+            envelope(3, "FORMAT ERROR"));
+  EXPECT_TRUE(fake.commands().empty());
+  EXPECT_TRUE(block_is_zero());
+  EXPECT_EQ(code_of(call(handle_login, login_body("admin", "61646D696E")).text), 0);
 }
 
 TEST_F(Login, PasswordChange) {

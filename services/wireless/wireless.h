@@ -7,6 +7,9 @@
 #include <cstddef>
 #include <string>
 
+class change_plan;
+struct xml_node;
+
 // The eight wifi-iface sections, addressed by position: slots 0-3 belong to
 // radio 0 ("wifi0", 2G: ath0, ath01-ath03), slots 4-7 to radio 1 ("wifi1",
 // 5G: ath1, ath11-ath13). Slots 0 and 4 are the main VAPs of their radio.
@@ -59,6 +62,15 @@ const char* enc_code_name(int code);
 // channel query fails); otherwise leaves the buffer as it was.
 void radio_live_channel(const char* ifname, char* buffer);
 
+// 0 when a SECURITY element can be stored, 1 when not: its ENCRYPTION is a
+// decimal code of the table, and a pre-shared key (codes 3-11) is an even
+// number of hex digits decoding to 8-63 printable bytes.
+int vap_security_valid(xml_node* security);
+// Plans the security settings of a slot (encryption, keys, RADIUS or 802.1X
+// login); 1 when SECURITY has no valid ENCRYPTION, else 0.
+int vap_security_store(change_plan& plan, xml_node* security, xml_node* eap, int slot,
+                       const char* mode);
+
 // ---- sub-path routing ----
 
 // A GET sub-handler: rest is what followed the sub-path's closing '/', or null.
@@ -84,6 +96,15 @@ int get_radio_config(int fd, char* rest);
 int set_radio_config(int fd, char* body, size_t body_len);
 int get_vap_config(int fd, char* rest);
 int set_vap_config(int fd, char* body, size_t body_len);
+
+// A MAC address as requests give it: six hex pairs joined by ':' (either case).
+bool mac_text_valid(const char* text);
+
+// True unless the request carried ACTIVE "1" or a mode switch is in
+// progress: then the committed changes wait for a later restart.
+bool wireless_restart_owed(xml_node* root);
+// Restarts the wireless system and the DHCP server, each waited for.
+void wireless_restart();
 
 // The four revert commands every refused change runs before answering code 3
 // "FORMAT ERROR"; returns that code's reply.

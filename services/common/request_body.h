@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 #include "agent/config.h"
 #include "xml/xml.h"
@@ -41,4 +42,12 @@ inline bool valid_address(const char* text) {
 // ("/la" and "/" both mean "/lan"); length is the sub-path's own length.
 inline bool leading_part_of(const char* sub_path, size_t length, const char* name) {
   return length <= std::strlen(name) && std::strncmp(sub_path, name, length) == 0;
+}
+
+// A stored value as reply text: read as the store holds it now, cut to
+// size - 1 characters when a size is given, and escaped.
+inline std::string stored_text(const std::string& path, size_t size = 0) {
+  std::string value = cfg_get(path);
+  if (size > 0 && value.size() > size - 1) value.resize(size - 1);
+  return xml_escape(value);
 }

@@ -16,6 +16,7 @@
 #include "platform/effects.h"
 #include "platform/localtime.h"
 #include "services/common/request_body.h"
+#include "services/common/sections.h"
 #include "services/network/restart.h"
 
 namespace {
@@ -39,12 +40,6 @@ std::string dotted(uint32_t host) {
 std::string host_path(int index, const char* option = nullptr) {
   std::string path = "dhcp.@host[" + std::to_string(index) + "]";
   return option ? path + "." + option : path;
-}
-
-int static_lease_count() {
-  int count = 0;
-  while (!cfg_get(host_path(count)).empty()) ++count;
-  return count;
 }
 
 struct lan_subnet {
@@ -191,11 +186,8 @@ pool_change read_pool(xml_node* root) {
   return pool;
 }
 
-// Removes every static lease. Bounded by the number found, so a delete that
-// fails cannot keep the loop going.
 void remove_static_leases() {
-  for (int left = static_lease_count(); left > 0 && !cfg_get(host_path(-1)).empty(); --left)
-    fx().run("/sbin/uci delete dhcp.@host[-1]");
+  delete_last_sections("dhcp", "host", "/sbin/uci delete dhcp.@host[-1]", [] { return true; });
 }
 
 void add_static_leases(xml_node* root) {

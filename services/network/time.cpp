@@ -18,13 +18,6 @@ constexpr const char* zone_file = "/tmp/TZ";
 // Longest clock text handed to date.
 constexpr size_t clock_text_limit = 127;
 
-// A stored option as reply text, cut to size - 1 characters first.
-std::string shown(const char* path, size_t size) {
-  char value[256];
-  cfg_get(path, value, size);
-  return xml_escape(value);
-}
-
 std::string local_time_text(time_t now) {
   struct tm local {};
   if (!device_local_time(now, &local)) return "";
@@ -36,16 +29,16 @@ std::string local_time_text(time_t now) {
 
 int get_time(int fd) {
   time_t now = fx().now();
-  std::string custom = shown("system.@system[0].custom", 4);
+  std::string custom = stored_text("system.@system[0].custom", 4);
   if (custom.empty()) custom = "0";
   std::string doc = xml_declaration;
   appendf(doc,
           "<TIME><CUR_TIME>%lld</CUR_TIME><CTIME>%s</CTIME><TIME_ZONE>%s</TIME_ZONE>"
           "<ZONE_NAME>%s</ZONE_NAME><TIME_SERVER>%s</TIME_SERVER><CUSTOM>%s</CUSTOM></TIME>",
           static_cast<long long>(now), local_time_text(now).c_str(),
-          shown("system.@system[0].timezone", 32).c_str(),
-          shown("system.@system[0].zonename", 64).c_str(), shown("system.ntp.server", 128).c_str(),
-          custom.c_str());
+          stored_text("system.@system[0].timezone", 32).c_str(),
+          stored_text("system.@system[0].zonename", 64).c_str(),
+          stored_text("system.ntp.server", 128).c_str(), custom.c_str());
   send_all(fd, doc);
   return 0;
 }

@@ -93,7 +93,7 @@ TEST_F(Wireless, RadioDocumentShowsBothRadiosEscaped) {
                "<COMMENT2></COMMENT2><COMMENT3></COMMENT3><COMMENT4></COMMENT4>"
                "<MAC1>00:11:22:33:44:55</MAC1><MAC2>00:11:22:33:44:66</MAC2><MAC3></MAC3>"
                "<MAC4></MAC4></WDS></CONFIG><CONFIG><BAND>5G</BAND>"));
-  EXPECT_EQ(doc.size() - 18, doc.rfind("</CONFIG></WIRELESS>"));
+  EXPECT_EQ(doc.size() - 20, doc.rfind("</CONFIG></WIRELESS>"));
 
   system("1", "HX5-9558-5G", "SINGLE5G");
   EXPECT_EQ(std::string::npos, get("/config").find("<BAND>2G</BAND>"));

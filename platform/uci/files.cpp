@@ -11,6 +11,14 @@
 // opener re-checks after locking that the path still names the file it
 // locked, so nobody reads the new file with the old delta, or the old file
 // without it.
+//
+// A process killed in the middle leaves a consistent store as well. Before
+// the rename a commit writes a marker beside the delta naming the new file
+// (device, inode, size, mtime); while the config file is the one named, the
+// delta's records are already in it, so readers skip them and the next
+// writer of the delta empties it. A revert writes the records it keeps to a
+// new file and renames it over the delta. Temporary files of killed commits
+// and reverts are removed by the next one.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -20,6 +28,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -60,10 +69,12 @@ int lock(int fd, int how) {
   return 0;
 }
 
-// Opens and locks path; retries when the path was replaced while waiting.
-int open_locked(const std::string& path, int how, Fd& out, struct stat& st) {
+// Opens path (O_CREAT creates it with mode) and locks it; retries when the
+// path was replaced while waiting, so the file locked is the one it names.
+int open_locked(const std::string& path, int flags, mode_t mode, int how, Fd& out,
+                struct stat& st) {
   for (int attempt = 0; attempt < 1000; ++attempt) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    Fd fd(::open(path.c_str(), flags | O_CLOEXEC, mode));
     if (!fd.ok()) return errno;
     if (int rc = lock(fd.get(), how)) return rc;
     struct stat now;
@@ -102,6 +113,81 @@ bool write_all(int fd, const std::string& text) {
   return true;
 }
 
+std::string marker_file(const std::string& dir, std::string_view package) {
+  return dir + "/." + std::string(package) + ".committed";
+}
+
+// What a marker holds for a config file: its device, inode, size and mtime
+// (a rename changes only the ctime).
+std::string identity(const Stamp& s) {
+  char text[128];
+  std::snprintf(text, sizeof text, "%llu %llu %lld %lld %lld\n",
+                static_cast<unsigned long long>(s.dev), static_cast<unsigned long long>(s.ino),
+                static_cast<long long>(s.size), s.mtime_sec, s.mtime_nsec);
+  return text;
+}
+
+// True when the marker names the config file: the delta is already in it.
+// A missing, partly written or outdated marker names nothing.
+bool marker_names(const std::string& marker, const Stamp& config) {
+  Fd fd(::open(marker.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  std::string text;
+  return fd.ok() && read_all(fd.get(), text, 0) && text == identity(config);
+}
+
+bool write_marker(const std::string& marker, const Stamp& config) {
+  Fd fd(::open(marker.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  return fd.ok() && write_all(fd.get(), identity(config)) && ::fsync(fd.get()) == 0;
+}
+
+// Finishes what a killed commit left: run by every writer holding the delta
+// exclusively, before it reads the delta.
+int settle_commit(const std::string& marker, int delta_fd, const Stamp& config) {
+  if (::access(marker.c_str(), F_OK) != 0) return ok;
+  if (marker_names(marker, config) && ::ftruncate(delta_fd, 0) != 0) return err_io;
+  ::unlink(marker.c_str());
+  return ok;
+}
+
+// Removes the temporary files PREFIX-XXXXXX in dir that nobody holds locked
+// any more: a live commit or revert keeps its own locked until it is done.
+void remove_stale_temps(const std::string& dir, const std::string& prefix) {
+  std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(dir.c_str()), ::closedir);
+  if (!listing) return;
+  while (struct dirent* entry = ::readdir(listing.get())) {
+    std::string name = entry->d_name;
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    std::string path = dir + "/" + name;
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat held, now;
+    if (!fd.ok() || ::fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode)) continue;
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
+    if (::lstat(path.c_str(), &now) == 0 && now.st_ino == held.st_ino) ::unlink(path.c_str());
+  }
+}
+
+// Writes text to a new file PREFIX-XXXXXX in dir, locked, with the given
+// mode and synced, and tells its name and what it looks like.
+int write_temp(const std::string& dir, const std::string& prefix, const std::string& text,
+               mode_t mode, Fd& out, std::string& temp, Stamp& written) {
+  temp = dir + "/" + prefix + "XXXXXX";
+  out = Fd(::mkostemp(&temp[0], O_CLOEXEC));
+  if (!out.ok()) return err_io;
+  bool done = lock(out.get(), LOCK_EX) == 0;
+  crash_point();
+  done = done && write_all(out.get(), text);
+  crash_point();
+  struct stat st;
+  done = done && ::fsync(out.get()) == 0 && ::fchmod(out.get(), mode) == 0 &&
+         ::fstat(out.get(), &st) == 0;
+  if (!done) {
+    ::unlink(temp.c_str());
+    return err_io;
+  }
+  written = stamp_from(st);
+  return ok;
+}
+
 // The savedir is made on first use, with the config directory's mode.
 int ensure_savedir(const Store& store) {
   const std::string& dir = store.delta_dirs.back();
@@ -116,15 +202,18 @@ int ensure_savedir(const Store& store) {
 // Takes the savedir delta exclusively; for a stage it is created if missing.
 int lock_savedir_delta(const Store& store, std::string_view package, Access access,
                        Loaded& loaded) {
-  std::string path = delta_file(store.delta_dirs.back(), package);
-  int flags = O_RDWR | O_CLOEXEC;
+  std::string path = delta_file(loaded.savedir, package);
+  int flags = O_RDWR;
   if (access == Access::stage) {
     if (int rc = ensure_savedir(store)) return rc;
     flags |= O_CREAT;
   }
-  Fd fd(::open(path.c_str(), flags, loaded.config_mode & 0666));
-  if (!fd.ok()) return errno == ENOENT && access == Access::commit ? ok : err_io;
-  if (lock(fd.get(), LOCK_EX)) return err_io;
+  Fd fd;
+  struct stat st;
+  int rc = open_locked(path, flags, loaded.config_mode & 0666, LOCK_EX, fd, st);
+  if (rc) return rc == ENOENT && access == Access::commit ? ok : err_io;
+  if (settle_commit(marker_file(loaded.savedir, package), fd.get(), loaded.stamps[0]))
+    return err_io;
   loaded.delta_lock = std::move(fd);
   return ok;
 }
@@ -137,7 +226,8 @@ void replay(const std::string& text, Loaded& loaded) {
   }
 }
 
-// Reads one delta directory's file for the package (a missing one is empty).
+// Reads one delta directory's file for the package (a missing one is empty),
+// unless a marker says its records are already in the config file.
 void replay_dir(const std::string& dir, bool is_savedir, Loaded& loaded) {
   std::string text;
   struct stat st;
@@ -147,14 +237,14 @@ void replay_dir(const std::string& dir, bool is_savedir, Loaded& loaded) {
     if (read_all(loaded.delta_lock.get(), text, st.st_size)) replay(text, loaded);
     return;
   }
-  Fd fd(::open(delta_file(dir, loaded.pkg.name).c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+  Fd fd;
+  if (open_locked(delta_file(dir, loaded.pkg.name), O_RDONLY | O_NONBLOCK, 0, LOCK_SH, fd, st) ||
+      !S_ISREG(st.st_mode)) {
     loaded.stamps.push_back(Stamp{});
     return;
   }
-  if (lock(fd.get(), LOCK_SH)) return;
-  if (::fstat(fd.get(), &st) != 0) return;
   loaded.stamps.push_back(stamp_from(st));
+  if (st.st_size > 0 && marker_names(marker_file(dir, loaded.pkg.name), loaded.stamps[0])) return;
   if (read_all(fd.get(), text, st.st_size)) replay(text, loaded);
 }
 
@@ -167,6 +257,10 @@ std::string directory_of(const std::string& path) {
 void sync_directory(const std::string& dir) {
   Fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (fd.ok()) ::fsync(fd.get());
+}
+
+std::string temp_prefix(std::string_view package) {
+  return "." + std::string(package) + ".uci-";
 }
 
 }  // namespace
@@ -194,9 +288,10 @@ int load(const Store& store, std::string_view package, Access access, bool stric
   loaded.pkg = Package{};
   loaded.pkg.name = std::string(package);
   loaded.config_path = config_file(store, package);
+  loaded.savedir = store.delta_dirs.back();
   struct stat st;
-  int rc = open_locked(loaded.config_path, access == Access::commit ? LOCK_EX : LOCK_SH,
-                       loaded.config_lock, st);
+  int rc = open_locked(loaded.config_path, O_RDONLY | O_NONBLOCK, 0,
+                       access == Access::commit ? LOCK_EX : LOCK_SH, loaded.config_lock, st);
   if (rc) return rc == ENOENT || rc == ENOTDIR ? err_notfound : err_io;
   if (!S_ISREG(st.st_mode)) return err_notfound;
   loaded.config_mode = st.st_mode & 07777;
@@ -226,40 +321,64 @@ int append(Loaded& loaded, const std::vector<Delta>& deltas) {
   return write_all(loaded.delta_lock.get(), text) ? ok : err_io;
 }
 
+// Until the rename the old file and the full delta stand; from the rename
+// on the marker names the new file, so its delta counts as empty even
+// before it is truncated.
 int commit(Loaded& loaded) {
   if (loaded.applied == 0) return ok;  // keep the file untouched, comments and all
   char resolved[PATH_MAX];
   if (!::realpath(loaded.config_path.c_str(), resolved)) return err_io;
   std::string target = resolved;
   std::string dir = directory_of(target);
-  std::string temp = dir + "/." + loaded.pkg.name + ".uci-XXXXXX";
-  Fd out(::mkostemp(&temp[0], O_CLOEXEC));
-  if (!out.ok()) return err_io;
-  bool written = lock(out.get(), LOCK_EX) == 0 &&
-                 write_all(out.get(), format_config(loaded.pkg, false)) &&
-                 ::fsync(out.get()) == 0 && ::fchmod(out.get(), loaded.config_mode) == 0 &&
-                 ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!written) {
+  std::string prefix = temp_prefix(loaded.pkg.name);
+  remove_stale_temps(dir, prefix);
+  Fd out;
+  std::string temp;
+  Stamp written;
+  if (int rc = write_temp(dir, prefix, format_config(loaded.pkg, false), loaded.config_mode, out,
+                          temp, written))
+    return rc;
+  crash_point();
+  struct stat st;
+  bool staged =
+      loaded.delta_lock.ok() && ::fstat(loaded.delta_lock.get(), &st) == 0 && st.st_size > 0;
+  std::string marker = marker_file(loaded.savedir, loaded.pkg.name);
+  if (staged && !write_marker(marker, written)) {
+    ::unlink(marker.c_str());
     ::unlink(temp.c_str());
     return err_io;
   }
+  crash_point();
+  if (::rename(temp.c_str(), target.c_str()) != 0) {
+    if (staged) ::unlink(marker.c_str());
+    ::unlink(temp.c_str());
+    return err_io;
+  }
+  crash_point();
   sync_directory(dir);
+  crash_point();
+  if (!staged) return ok;
   // Readers that open the new file wait on its lock until the delta is empty.
-  if (loaded.delta_lock.ok() && ::ftruncate(loaded.delta_lock.get(), 0) != 0) return err_io;
+  // Should the truncation fail, the marker still keeps the delta unread.
+  if (::ftruncate(loaded.delta_lock.get(), 0) != 0) return ok;
+  crash_point();
+  ::unlink(marker.c_str());
   return ok;
 }
 
 int revert(const Store& store, std::string_view package, const RevertTarget& target) {
-  std::string path = delta_file(store.delta_dirs.back(), package);
-  Fd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
-  if (!fd.ok()) return errno == ENOENT ? ok : err_io;
-  if (lock(fd.get(), LOCK_EX)) return err_io;
+  const std::string& savedir = store.delta_dirs.back();
+  std::string path = delta_file(savedir, package);
+  Fd fd;
   struct stat st;
+  if (int rc = open_locked(path, O_RDWR, 0, LOCK_EX, fd, st)) return rc == ENOENT ? ok : err_io;
+  Stamp config = stamp_of(config_file(store, package));
+  if (settle_commit(marker_file(savedir, package), fd.get(), config)) return err_io;
+  if (target.section.empty()) return ::ftruncate(fd.get(), 0) == 0 ? ok : err_io;
   std::string text;
   if (::fstat(fd.get(), &st) != 0 || !read_all(fd.get(), text, st.st_size)) return err_io;
-  bool whole = target.section.empty();
   std::string kept;
-  for (const Record& r : whole ? std::vector<Record>() : parse_delta(text, package)) {
+  for (const Record& r : parse_delta(text, package)) {
     if (!r.valid) {
       // Unreadable records are not ours to judge; keep them as they are.
       kept.append(r.raw);
@@ -270,9 +389,20 @@ int revert(const Store& store, std::string_view package, const RevertTarget& tar
                    (target.option.empty() || r.delta.option == target.option);
     if (!matches) kept += format_record(package, r.delta);
   }
-  if (::ftruncate(fd.get(), 0) != 0) return err_io;
-  if (::lseek(fd.get(), 0, SEEK_SET) < 0) return err_io;
-  return write_all(fd.get(), kept) ? ok : err_io;
+  // The kept records go to a new file renamed over the delta, so a revert
+  // killed at any point leaves either all records or the kept ones.
+  std::string prefix = temp_prefix(package);
+  remove_stale_temps(savedir, prefix);
+  Fd out;
+  std::string temp;
+  Stamp written;
+  if (int rc = write_temp(savedir, prefix, kept, st.st_mode & 07777, out, temp, written)) return rc;
+  crash_point();
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return err_io;
+  }
+  return ok;
 }
 
 std::vector<std::string> list_packages(const std::string& confdir) {

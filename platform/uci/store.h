@@ -208,6 +208,7 @@ struct Loaded {
   std::vector<ParseError> skipped;  // non-strict parse
   unsigned applied = 0;             // delta records that applied
   std::string config_path;
+  std::string savedir;        // the delta directory changes are saved in
   std::vector<Stamp> stamps;  // config file, then one per delta dir
   Fd config_lock;
   Fd delta_lock;
@@ -226,6 +227,17 @@ struct RevertTarget {
   std::string option;   // empty: the whole section
 };
 int revert(const Store& store, std::string_view package, const RevertTarget& target);
+
+// Test builds end the process at each numbered step of a commit or revert
+// in turn (the step set in crash_countdown), so a test can see what a
+// process killed there leaves behind. Elsewhere the steps cost nothing.
+#ifdef UCI_CRASH_POINTS
+extern int crash_countdown;  // steps left to pass; 0: never end
+inline constexpr int crash_status = 86;
+void crash_point();
+#else
+inline void crash_point() {}
+#endif
 
 // Sorted names of the packages in the config directory.
 std::vector<std::string> list_packages(const std::string& confdir);

@@ -73,6 +73,23 @@ TEST_F(ConcurrencyTest, CommitsRacingWithSetsLoseNothing) {
   EXPECT_EQ(staged("p"), "");
 }
 
+TEST_F(ConcurrencyTest, SetsRacingWithSectionRevertsLoseNothing) {
+  config("p", "config t s\nconfig t other\n");
+  constexpr int sets = 120;
+  std::atomic<bool> done{false};
+  std::thread reverter([&] {
+    while (!done) {
+      uci({"set", "p.other.x=1"});
+      uci({"revert", "p.other"});
+    }
+  });
+  for (int i = 0; i < sets; ++i)
+    ASSERT_EQ(uci({"set", "p.s.o" + std::to_string(i) + "=v"}).status, 0);
+  done = true;
+  reverter.join();
+  EXPECT_EQ(option_count("p", "s"), sets);
+}
+
 TEST_F(ConcurrencyTest, ReadersWaitForAnExclusiveLockOnTheConfigFile) {
   config("p", "config t s\n\toption a 1\n");
   int fd = ::open((conf + "/p").c_str(), O_RDONLY);

@@ -1,6 +1,7 @@
 // Store read and write costs: 50 cached lookups on a two-radio wireless
 // config (as one GET request makes them), the same with staged changes, a
-// full parse for comparison, and one `uci set` process start to finish.
+// full parse for comparison, and one `uci set` and one `uci commit` process
+// start to finish.
 #include <benchmark/benchmark.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -50,7 +51,10 @@ struct BenchStore {
     char pattern[] = "/tmp/uci-bench-XXXXXX";
     root = ::mkdtemp(pattern);
     conf = root + "/conf";
-    delta = root + "/delta";
+    // Staged changes live in RAM on the device (/tmp/.uci on tmpfs).
+    char shm_pattern[] = "/dev/shm/uci-bench-XXXXXX";
+    const char* shm = ::mkdtemp(shm_pattern);
+    delta = shm ? shm : root + "/delta";
     ::mkdir(conf.c_str(), 0755);
     ::mkdir(delta.c_str(), 0755);
     std::ofstream(conf + "/wireless") << wireless_config();
@@ -59,7 +63,7 @@ struct BenchStore {
     paths.resize(50);
   }
   ~BenchStore() {
-    std::string command = "rm -rf '" + root + "'";
+    std::string command = "rm -rf '" + root + "' '" + delta + "'";
     if (std::system(command.c_str()) != 0) std::abort();
   }
   static std::string path(int slot, const char* option) {
@@ -110,26 +114,40 @@ void BM_ParseWirelessWithStagedChanges(benchmark::State& state) {
   }
 }
 
+// Starts the built `uci` with args and waits; false unless it exits 0.
+bool run_uci(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (::posix_spawn(&pid, UCI_PROGRAM, nullptr, nullptr, argv.data(), environ) != 0) return false;
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 void BM_UciSetProcess(benchmark::State& state) {
   BenchStore store;
-  std::vector<std::string> args = {UCI_PROGRAM, "-c", store.conf, "-t", store.delta, "set", ""};
   int n = 0;
   for (auto _ : state) {
-    args.back() = "wireless.@wifi-iface[1].ssid=name" + std::to_string(n++);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (::posix_spawn(&pid, UCI_PROGRAM, nullptr, nullptr, argv.data(), environ) != 0) {
-      state.SkipWithError("spawn failed");
-      break;
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) state.SkipWithError("uci set failed");
+    std::string path = "wireless.@wifi-iface[1].ssid=name" + std::to_string(n++);
+    if (!run_uci({UCI_PROGRAM, "-c", store.conf, "-t", store.delta, "set", path}))
+      state.SkipWithError("uci set failed");
     state.PauseTiming();
     store.stage(0);  // keep the delta small, as after a commit
     state.ResumeTiming();
+  }
+}
+
+// One commit of 8 staged changes: the file rewritten, the delta emptied.
+void BM_UciCommitProcess(benchmark::State& state) {
+  BenchStore store;
+  for (auto _ : state) {
+    state.PauseTiming();
+    store.stage(8);
+    state.ResumeTiming();
+    if (!run_uci({UCI_PROGRAM, "-c", store.conf, "-t", store.delta, "commit", "wireless"}))
+      state.SkipWithError("uci commit failed");
   }
 }
 
@@ -139,4 +157,5 @@ BENCHMARK(BM_Get50Options);
 BENCHMARK(BM_Get50OptionsWithStagedChanges);
 BENCHMARK(BM_ParseWirelessWithStagedChanges);
 BENCHMARK(BM_UciSetProcess)->UseRealTime();
+BENCHMARK(BM_UciCommitProcess)->UseRealTime();
 BENCHMARK_MAIN();

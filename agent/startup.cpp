@@ -79,11 +79,20 @@ int shm_detach(const void* address) {
 
 namespace {
 
+constexpr const char* default_enterprise_id = "47215";
+constexpr const char* default_community = "k4tw9rq2zm7x";
+
 std::string one_line(const std::string& value) {
   return value.substr(0, value.find_first_of("\r\n"));
 }
 
 }  // namespace
+
+std::string snmp_enterprise_id() {
+  char stored[256];
+  cfg_get("dhcp.snmpd.enterprisesid", stored, sizeof stored);
+  return stored[0] ? stored : default_enterprise_id;
+}
 
 std::string snmpd_conf_text(const std::string& enterprise_id, const std::string& rw_community,
                             const std::string& ro_community, const std::string& trap_sink) {
@@ -120,20 +129,19 @@ int snmpd_conf_write() {
   if (std::strcmp(proto, "static") != 0) return 0;
 
   char trap_sink[32];
-  char enterprise_id[256];
+  char stored_id[256];
   char rw_community[256];
   char ro_community[256];
   cfg_get("dhcp.snmpd.ac_addr", trap_sink, sizeof trap_sink);
-  cfg_get("dhcp.snmpd.enterprisesid", enterprise_id, sizeof enterprise_id);
-  if (enterprise_id[0]) {
+  cfg_get("dhcp.snmpd.enterprisesid", stored_id, sizeof stored_id);
+  if (stored_id[0]) {
     cfg_get("dhcp.snmpd.rwcommunity", rw_community, sizeof rw_community);
     cfg_get("dhcp.snmpd.rocommunity", ro_community, sizeof ro_community);
   } else {
-    std::strcpy(rw_community, "k4tw9rq2zm7x");
-    std::strcpy(ro_community, "k4tw9rq2zm7x");
-    std::strcpy(enterprise_id, "47215");
+    std::strcpy(rw_community, default_community);
+    std::strcpy(ro_community, default_community);
   }
 
-  snmpd_conf_install(enterprise_id, rw_community, ro_community, trap_sink);
+  snmpd_conf_install(snmp_enterprise_id(), rw_community, ro_community, trap_sink);
   return 0;
 }

@@ -40,6 +40,10 @@ int shm_create(key_t key = token_block_key);
 void* shm_attach(key_t key = token_block_key);
 int shm_detach(const void* address);
 
+// The stored enterprise id of the SNMP agent, or the built-in one when none
+// is stored; both writers of the daemon's file take it from here.
+std::string snmp_enterprise_id();
+
 // Regenerates /var/run/snmpd.conf from the store and signals the SNMP daemon.
 int snmpd_conf_write();
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include "agent/config.h"
@@ -50,4 +51,14 @@ inline std::string stored_text(const std::string& path, size_t size = 0) {
   std::string value = cfg_get(path);
   if (size > 0 && value.size() > size - 1) value.resize(size - 1);
   return xml_escape(value);
+}
+
+// True when the store can take every given text as it is (null texts, the
+// elements a request left out, are skipped). Checked before the first store
+// change, so a value the store would refuse fails the whole request instead
+// of being dropped while the rest is answered "OK".
+inline bool all_stageable(std::initializer_list<const char*> texts) {
+  for (const char* text : texts)
+    if (text && !cfg_value_stageable(text)) return false;
+  return true;
 }

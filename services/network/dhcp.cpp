@@ -151,6 +151,12 @@ bool statics_valid(xml_node* root) {
   return true;
 }
 
+bool statics_stageable(xml_node* root) {
+  for (xml_node* entry = xml_child(root, "STATIC"); entry; entry = entry->next)
+    if (!all_stageable({child_text(entry, "MAC")})) return false;
+  return true;
+}
+
 // The pool as the store keeps it: first address as an offset from the LAN
 // network address, and the number of addresses.
 struct pool_change {
@@ -219,13 +225,14 @@ int post_config(int fd, char* body, size_t body_len) {
   const char* disable = child_text(root, "DISABLE");
   if (const char* fault = disable_fault(disable)) return reply_result(fd, FORMAT_ERROR, fault);
   if (!statics_valid(root)) return reply_result(fd, FORMAT_ERROR, "Static List");
+  const char* leasetime = child_text(root, "LEASETIME");
+  if (!statics_stageable(root) || !all_stageable({leasetime})) return reply_code(fd, FORMAT_ERROR);
   pool_change pool = read_pool(root);
   if (!pool.valid) return reply_result(fd, FORMAT_ERROR, "Invalid address pool");
 
   if (disable) cfg_set("dhcp.lan.ignore", std::atoi(disable) == 1 ? "1" : "");
   remove_static_leases();
   add_static_leases(root);
-  const char* leasetime = child_text(root, "LEASETIME");
   if (leasetime && *leasetime) cfg_set("dhcp.lan.leasetime", leasetime);
   if (pool.wanted) {
     cfg_set("dhcp.lan.start", std::to_string(pool.start));

@@ -309,6 +309,9 @@ int post_lan(int fd, char* body, size_t body_len) {
   // behind for the next commit of the package to pick up.
   if (!valid_address(ip) || !valid_netmask(netmask))
     return reply_result(fd, FORMAT_ERROR, "Invalid network address");
+  if (!all_stageable({child_text(proto, "GATEWAY_ADDR"), child_text(proto, "TYPE"),
+                      child_text(proto, "MTU"), child_text(request.root(), "AC_ADDR")}))
+    return reply_code(fd, FORMAT_ERROR);
 
   bool bridge = bridge_mode(mode);
   if (const char* gateway = child_text(proto, "GATEWAY_ADDR"))
@@ -442,6 +445,7 @@ int post_wan_pppoe(int fd, xml_node* proto, bool dns_to_lan) {
   const char* user = child_text(proto, "USER_NAME");
   const char* password = child_text(proto, "PASSWD");
   if (!user || !password) return reply_result(fd, FORMAT_ERROR, "Invalid user name or passwd");
+  if (!all_stageable({user, password})) return reply_code(fd, FORMAT_ERROR);
   if (!own_dns_valid(proto)) return reply_result(fd, FORMAT_ERROR, "Invalid dns ip address");
   if (const char* mtu = child_text(proto, "MTU")) cfg_set("network.wan.mtu", mtu);
   cfg_set("network.wan.proto", "pppoe");
@@ -463,7 +467,7 @@ int post_wan(int fd, char* body, size_t body_len) {
   parsed_body request(body, body_len);
   xml_node* proto = request.ok() ? xml_child(request.root(), "PROTO") : nullptr;
   const char* type = child_text(proto, "TYPE");
-  if (!type) return reply_code(fd, FORMAT_ERROR);
+  if (!type || !all_stageable({child_text(proto, "MTU")})) return reply_code(fd, FORMAT_ERROR);
   // Whether the LAN's DHCP server hands out the WAN's DNS servers (option 6).
   bool dns_to_lan = cfg_flag("ver_config.dns.wantolan");
   if (std::strcmp(type, "static") == 0) return post_wan_static(fd, proto, dns_to_lan);
@@ -489,12 +493,13 @@ int post_snmp(int fd, char* body, size_t body_len) {
   const char* sink = child_text(snmp, "TRAP2SINK");
   if (!sink) return reply_result(fd, FORMAT_ERROR, "TRAP2SINK NOT FOUND");
   if (!valid_address(sink)) return reply_result(fd, FORMAT_ERROR, "Invalid snmp trap address");
+  if (!all_stageable({rw, ro})) return reply_code(fd, FORMAT_ERROR);
 
   cfg_set("dhcp.snmpd.rwcommunity", rw);
   cfg_set("dhcp.snmpd.rocommunity", ro);
   cfg_set("dhcp.snmpd.ac_addr", sink);
   cfg_commit("dhcp");
-  snmpd_conf_install(cfg_get(std::string("dhcp.snmpd.enterprisesid")), rw, ro, sink);
+  snmpd_conf_install(snmp_enterprise_id(), rw, ro, sink);
   return 0;
 }
 

@@ -163,6 +163,10 @@ TEST_F(Dhcp, PostErrorsStageNothing) {
            {"<DHCP><ADDRPOOL><START>192.168.1.50</START><END>192.168.1.49</END></ADDRPOOL>"
             "</DHCP>",
             bad_pool},
+           // Values the store cannot take.
+           {"<DHCP><LEASETIME>12h&#1;</LEASETIME></DHCP>", "FORMAT ERROR"},
+           {"<DHCP><LEASETIME>" + std::string(2100, '1') + "</LEASETIME></DHCP>", "FORMAT ERROR"},
+           {"<DHCP><STATIC><MAC>m&#127;</MAC><IP>192.168.1.5</IP></STATIC></DHCP>", "FORMAT ERROR"},
        }) {
     EXPECT_EQ(post(body), envelope(3, message)) << body;
     EXPECT_TRUE(fake.commands().empty()) << body;

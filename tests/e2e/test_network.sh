@@ -153,6 +153,23 @@ test_post_lan_refused_leaves_store_alone() {
   expect_eq "$(cat "$CMDLOG" 2>/dev/null)" "" "commands run"
 }
 
+# Values the store refuses (a control character, more than 2047 characters)
+# fail the request instead of being dropped while it answers OK.
+test_posts_with_values_the_store_cannot_take_change_nothing() {
+  dev_up ap
+  local long
+  long=$(printf '1%.0s' {1..2100})
+  for mtu in $'1300\x01' "$long"; do
+    expect_eq "$(post_network wan "<WAN><PROTO><TYPE>dhcp</TYPE><MTU>$mtu</MTU></PROTO></WAN>")" \
+      "$(envelope 3 'FORMAT ERROR')" "WAN MTU of ${#mtu} characters"
+  done
+  expect_eq "$(request $'POST /route/dhcp\n<DHCP><LEASETIME>6h\x02</LEASETIME></DHCP>\n\n')" \
+    "$(envelope 3 'FORMAT ERROR')" "DHCP lease time"
+  expect_eq "$(dev_exec uci get network.wan.mtu)" 1500 "WAN MTU kept"
+  expect_eq "$(dev_exec uci changes)" "" "staged changes"
+  expect_eq "$(cat "$CMDLOG" 2>/dev/null)" "" "commands run"
+}
+
 test_active_lan_change_is_restarted_by_the_next_dhcp_post() {
   dev_up ap
   local body
@@ -199,7 +216,7 @@ test_post_snmp_writes_the_daemon_file() {
   dev_up ap --config "$conf"
   expect_eq "$(post_network snmp '<X><SNMP><RWCOMMUNITY>rw`id`</RWCOMMUNITY><ROCOMMUNITY>ro</ROCOMMUNITY><TRAP2SINK>192.168.1.60</TRAP2SINK></SNMP></X>')" \
     "$ok" "POST /snmp"
-  expect_eq "$(dev_exec cat /var/run/snmpd.conf)" 'sysobjectid .1.3.6.1.4.1..100.1.1.1.1.10
+  expect_eq "$(dev_exec cat /var/run/snmpd.conf)" 'sysobjectid .1.3.6.1.4.1.47215.100.1.1.1.1.10
 agentAddress udp:161
 sysservices 72
 rwcommunity rw`id`

@@ -726,4 +726,43 @@ TEST_F(Network, PostSnmpErrors) {
   EXPECT_TRUE(fake.commands().empty());
 }
 
+// A value the store cannot take (a control character, or too long) fails the
+// whole request before anything is staged.
+TEST_F(Network, PostsRefuseValuesTheStoreCannotTake) {
+  device("4", "HX5-9558-V2");
+  const std::string control = "1300&#1;";
+  const std::string too_long(2100, '1');
+  const std::string lan = "<X><PROTO><IP>192.168.1.1</IP><NETMASK>255.255.255.0</NETMASK>";
+  for (auto [path, body] : std::vector<std::pair<std::string, std::string>>{
+           {"/lan", lan + "<MTU>" + control + "</MTU></PROTO></X>"},
+           {"/lan", lan + "<GATEWAY_ADDR>" + too_long + "</GATEWAY_ADDR></PROTO></X>"},
+           {"/lan", lan + "<TYPE>st&#27;atic</TYPE></PROTO></X>"},
+           {"/lan", lan + "</PROTO><AC_ADDR>" + control + "</AC_ADDR></X>"},
+           {"/wan", "<X><PROTO><TYPE>dhcp</TYPE><MTU>" + control + "</MTU></PROTO></X>"},
+           {"/wan",
+            "<X><PROTO><TYPE>static</TYPE><IP>10.0.0.2</IP><NETMASK>255.0.0.0</NETMASK>"
+            "<MTU>" +
+                too_long + "</MTU></PROTO></X>"},
+           {"/wan",
+            "<X><PROTO><TYPE>pppoe</TYPE><USER_NAME>u&#1;</USER_NAME><PASSWD>p</PASSWD>"
+            "</PROTO></X>"},
+           {"/wan", "<X><PROTO><TYPE>pppoe</TYPE><USER_NAME>u</USER_NAME><PASSWD>" + too_long +
+                        "</PASSWD></PROTO></X>"},
+           {"/snmp", "<X><SNMP><RWCOMMUNITY>" + control +
+                         "</RWCOMMUNITY><ROCOMMUNITY/>"
+                         "<TRAP2SINK>192.168.1.50</TRAP2SINK></SNMP></X>"},
+       }) {
+    EXPECT_EQ(post(path, body), envelope(3, "FORMAT ERROR")) << path << " " << body;
+    EXPECT_TRUE(fake.commands().empty()) << path << " " << body;
+  }
+  EXPECT_EQ(cfg_get(std::string("network.wan.mtu")), "1500");
+}
+
+TEST_F(Network, PostSnmpTakesTheEnterpriseIdAsStartUpDoes) {
+  device("4", "HX5-9558-V2");
+  EXPECT_EQ(post("/snmp", snmp_body), envelope(0, "OK"));
+  EXPECT_EQ(fake.file_text("/var/run/snmpd.conf"),
+            snmpd_conf_text("47215", "private", "pub lic", "192.168.1.50"));
+}
+
 }  // namespace

@@ -25,14 +25,18 @@ namespace {
 
 // ---- store reads ----
 
-std::string store_read(std::string_view path) {
-  std::string value;
-  if (path.size() >= cfg_path_limit) return value;
+uci::Dirs store_dirs() {
   uci::Dirs dirs;
   dirs.confdir = fx().host_path(paths::uci_confdir);
   dirs.savedir = fx().host_path(paths::uci_savedir);
   dirs.overridedir = fx().host_path(dirs.overridedir);
-  if (!uci::get(dirs, path, value)) value.clear();
+  return dirs;
+}
+
+std::string store_read(std::string_view path) {
+  std::string value;
+  if (path.size() >= cfg_path_limit) return value;
+  if (!uci::get(store_dirs(), path, value)) value.clear();
   return value;
 }
 
@@ -238,6 +242,18 @@ bool cfg_value_stageable(std::string_view value) {
 
 bool cfg_value_stageable(const char* value) {
   return cfg_value_stageable(view_of(value));
+}
+
+std::string cfg_section_name(const std::string& path) {
+  if (path.size() >= cfg_path_limit || path.find('.') == std::string::npos) return "";
+  std::string out;
+  std::string err;
+  if (uci::cli({"uci", "show", path}, out, err, store_dirs()) != 0) return "";
+  // The first line is "package.name=type".
+  size_t dot = out.find('.');
+  size_t equals = out.find('=');
+  if (dot == std::string::npos || equals == std::string::npos || equals < dot) return "";
+  return out.substr(dot + 1, equals - dot - 1);
 }
 
 int cfg_set(const char* path, const char* value) {

@@ -20,6 +20,10 @@ inline constexpr size_t cfg_value_limit = 2047;
 // size - 1 characters; an unresolvable path reads as the empty text.
 char* cfg_get(const char* path, char* buffer, size_t size);
 std::string cfg_get(const std::string& path);
+// The real name of the section a path such as "network.@qos[-1]" resolves
+// to: the name of a named section, the generated one of an anonymous
+// section; empty when it does not resolve to a section.
+std::string cfg_section_name(const std::string& path);
 // True when the option is non-empty and does not start with '0'.
 bool cfg_flag(const char* path);
 bool cfg_flag(const std::string& path);

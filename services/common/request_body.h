@@ -45,6 +45,15 @@ inline bool leading_part_of(const char* sub_path, size_t length, const char* nam
   return length <= std::strlen(name) && std::strncmp(sub_path, name, length) == 0;
 }
 
+// True when the text of every element below node can be staged as a store
+// value (see cfg_value_stageable).
+inline bool all_texts_stageable(xml_node* node) {
+  for (xml_node* child = node ? node->child : nullptr; child; child = child->ordered) {
+    if (!cfg_value_stageable(child->text) || !all_texts_stageable(child)) return false;
+  }
+  return true;
+}
+
 // A stored value as reply text: read as the store holds it now, cut to
 // size - 1 characters when a size is given, and escaped.
 inline std::string stored_text(const std::string& path, size_t size = 0) {

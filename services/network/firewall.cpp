@@ -95,14 +95,6 @@ bool port_valid(const char* text) {
   return value >= 1 && value <= 65535;
 }
 
-// Every child text of every element of the tree can be staged.
-bool texts_stageable(xml_node* node) {
-  for (xml_node* child = node ? node->child : nullptr; child; child = child->ordered) {
-    if (!cfg_value_stageable(child->text) || !texts_stageable(child)) return false;
-  }
-  return true;
-}
-
 bool filter_valid(xml_node* filter) {
   const char* mode = child_text(filter, "MODE");
   if (!mode || (std::strcmp(mode, "disable") != 0 && std::strcmp(mode, "allow") != 0)) return false;
@@ -133,7 +125,7 @@ bool request_valid(xml_node* root) {
   if (dmz_ip && !valid_address(dmz_ip)) return false;
   xml_node* filter = xml_child(root, "FILTER");
   if (filter && !filter_valid(filter)) return false;
-  return forwards_valid(root) && texts_stageable(root);
+  return forwards_valid(root) && all_texts_stageable(root);
 }
 
 // ---- POST removal ----

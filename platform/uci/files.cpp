@@ -1,5 +1,5 @@
 // Locked file operations. Lock order is always config file, then delta file,
-// so loaders, stagers and committers cannot deadlock each other.
+// so loaders, stagers, committers and reverters cannot deadlock each other.
 //
 // A change is staged with the savedir delta held exclusively from loading
 // to appending, so concurrent adds get distinct names; and a commit holds the
@@ -367,12 +367,17 @@ int commit(Loaded& loaded) {
 }
 
 int revert(const Store& store, std::string_view package, const RevertTarget& target) {
+  // The config file is held exclusively, as by a commit, so stagers wait
+  // there rather than find the delta replaced under them.
+  Fd config_lock;
+  struct stat st;
+  if (open_locked(config_file(store, package), O_RDONLY | O_NONBLOCK, 0, LOCK_EX, config_lock, st))
+    return err_notfound;
+  Stamp config = stamp_from(st);
   const std::string& savedir = store.delta_dirs.back();
   std::string path = delta_file(savedir, package);
   Fd fd;
-  struct stat st;
   if (int rc = open_locked(path, O_RDWR, 0, LOCK_EX, fd, st)) return rc == ENOENT ? ok : err_io;
-  Stamp config = stamp_of(config_file(store, package));
   if (settle_commit(marker_file(savedir, package), fd.get(), config)) return err_io;
   if (target.section.empty()) return ::ftruncate(fd.get(), 0) == 0 ? ok : err_io;
   std::string text;

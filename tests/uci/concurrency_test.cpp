@@ -83,8 +83,10 @@ TEST_F(ConcurrencyTest, SetsRacingWithSectionRevertsLoseNothing) {
       uci({"revert", "p.other"});
     }
   });
-  for (int i = 0; i < sets; ++i)
-    ASSERT_EQ(uci({"set", "p.s.o" + std::to_string(i) + "=v"}).status, 0);
+  for (int i = 0; i < sets; ++i) {
+    Result r = uci({"set", "p.s.o" + std::to_string(i) + "=v"});
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
   done = true;
   reverter.join();
   EXPECT_EQ(option_count("p", "s"), sets);

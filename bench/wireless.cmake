@@ -1,0 +1,7 @@
+# Wireless service figures in a simulated device: GET latencies and the cost
+# of each POST. Needs root; run with
+#   cmake --build BUILD --target wireless_bench
+add_custom_target(wireless_bench
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/wireless_bench.sh ${CMAKE_BINARY_DIR}
+  DEPENDS pallad uci pallactl loadgen
+  USES_TERMINAL)

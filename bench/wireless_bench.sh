@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Wireless service figures in a simulated device (needs root, see
+# sim/README.md): median latency of its GETs next to the bare round trip of
+# this machine, and what each POST costs: its wall time, the commands in the
+# device's command log (store commands included: the device runs with
+# --log-uci) and every process the device started for it.
+#
+#   bench/wireless_bench.sh BUILD_DIR [COUNT]
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:?usage: $0 BUILD_DIR [COUNT]}" && pwd)
+count=${2:-500}
+devsim=$repo/sim/devsim
+loadgen=$build/bench/loadgen
+state=$(mktemp -d /tmp/wb.XXXXXX)
+trap '"$devsim" down --state "$state" >/dev/null 2>&1 || true; rm -rf "$state"' EXIT
+
+out=$("$devsim" up --state "$state/d" --bin "$build/bin" --log-uci)
+sock=$(sed -n 's/^socket //p' <<<"$out")
+log=$(sed -n 's/^log //p' <<<"$out")
+
+echo "== latency, $count requests each (loadgen: one connection per request)"
+echo "-- bare round trip"
+"$loadgen" --bare --count "$count"
+for path in config vap vap/2g; do
+  echo "-- GET /route/wireless/$path"
+  "$loadgen" --socket "$sock" --count "$count" --request "GET /route/wireless/$path"$'\n\n'
+done
+
+# The last PID handed out in the device's PID namespace.
+last_pid() { "$devsim" exec --state "$state/d" -- cut -d' ' -f5 /proc/loadavg; }
+
+advance='<ADVANCE><MODE>11ng</MODE><HTMODE>AUTO</HTMODE><COUNTRY>CN</COUNTRY><RSSI_THRES>0</RSSI_THRES><AMPDU>1</AMPDU><ACKTIMEOUT>64</ACKTIMEOUT><DISTANCE>1</DISTANCE><BINTVAL>100</BINTVAL><SHORTGI>1</SHORTGI><ISOLATE>0</ISOLATE><FRAG>2346</FRAG><RTS>2347</RTS><MAXSTA>32</MAXSTA><LEDSTATUS>1</LEDSTATUS><DFS_ENABLED>0</DFS_ENABLED><WDSONEKEY>0</WDSONEKEY><CCA_STEP>0</CCA_STEP></ADVANCE>'
+config_body="<W><CONFIG><BAND>2G</BAND><BASE><CHANNEL>6</CHANNEL><TXPOWER>20</TXPOWER></BASE>$advance</CONFIG><CONFIG><BAND>5G</BAND><BASE><CHANNEL>149</CHANNEL><TXPOWER>20</TXPOWER></BASE>${advance//11ng/11ac}</CONFIG></W>"
+vap_body='<W><VAP><ID>01</ID><SSID>Office</SSID><MODE>ap</MODE><SECURITY><ENCRYPTION>7</ENCRYPTION><KEY>3132333435363738</KEY></SECURITY><DISABLE>0</DISABLE></VAP></W>'
+
+measure() {
+  local what=$1 body=$2 a b c start end
+  echo "== one POST /route/wireless/$what"
+  a=$(last_pid)
+  b=$(last_pid)
+  : >"$log"
+  start=$(date +%s%N)
+  printf '%s' "POST /route/wireless/$what"$'\n'"$body"$'\n\n' | "$build/bin/pallactl" --socket "$sock" raw >/dev/null
+  end=$(date +%s%N)
+  c=$(last_pid)
+  echo "wall time: $(((end - start) / 1000000)) ms"
+  echo "store commands: $(grep -c '^/sbin/uci ' "$log"), other commands: $(grep -vc '^/sbin/uci ' "$log")"
+  echo "processes started in the device: $((c - b - (b - a)))"
+}
+measure config "$config_body"
+measure vap "$vap_body"

@@ -4,9 +4,25 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 
 #include "agent/server.h"
 #include "agent/startup.h"
+
+namespace {
+
+// A worker that ends sooner than this after its start (it cannot bind the
+// socket, say) is replaced only after a pause of the same length, so the
+// supervisor does not fork thousands of workers a second.
+constexpr long long short_life_ms = 1000;
+
+long long monotonic_ms() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+}  // namespace
 
 int main(int argc, char**) {
   setvbuf(stdout, nullptr, _IONBF, 0);
@@ -18,6 +34,7 @@ int main(int argc, char**) {
   if (argc < 2 && daemon(0, 0) != 0) perror("daemon");
 
   for (;;) {
+    long long started_ms = monotonic_ms();
     pid_t worker = fork();
     if (worker == 0) _exit(server_run());
     if (worker < 0) {
@@ -27,5 +44,6 @@ int main(int argc, char**) {
     }
     while (waitpid(worker, nullptr, 0) < 0 && errno == EINTR) {
     }
+    if (monotonic_ms() - started_ms < short_life_ms) sleep(1);
   }
 }

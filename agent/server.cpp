@@ -2,6 +2,8 @@
 
 #include <event2/event.h>
 #include <event2/util.h>
+#include <fcntl.h>
+#include <malloc.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <new>
 
 #include "agent/factory.h"
@@ -74,17 +77,87 @@ constexpr int listen_backlog = 16;
 // cannot hold the single worker thread forever.
 constexpr int write_retry_limit = 500;
 
+// A connection that has not sent its whole request this long after it was
+// accepted is closed, so idle clients cannot hold the descriptors forever.
+constexpr long request_deadline_ms = 10000;
+// Above this many open connections, freed buffers go back to the system once
+// every connection has ended.
+constexpr size_t trim_after_connections = 64;
+
+// One accepted connection that has not completed its request yet. Every such
+// connection is in the pending list, oldest first (accept order, so also
+// deadline order).
 struct conn_state {
   char buffer[request_buffer_size];
   size_t fill = 0;
   event* read_event = nullptr;
+  evutil_socket_t fd = -1;
+  long long deadline_ms = 0;
+  conn_state* older = nullptr;
+  conn_state* newer = nullptr;
 };
 
+// The pending list and the one timer that fires at its oldest deadline.
+struct pending_list {
+  conn_state* oldest = nullptr;
+  conn_state* newest = nullptr;
+  size_t count = 0;
+  size_t most = 0;
+  event* deadline_timer = nullptr;
+} pending;
+
+long long monotonic_ms() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 void on_read(evutil_socket_t fd, short, void* arg);
+// Ends a connection at once: served when its whole request has arrived in the
+// meantime (while a handler ran), else closed without a reply.
+void end_connection(conn_state* conn);
+
+enum class receive_state { complete, waiting, closed };
+
+// Arms the timer for the oldest deadline, or leaves it idle when nothing waits.
+void arm_deadline_timer() {
+  if (!pending.deadline_timer) return;
+  if (!pending.oldest) {
+    event_del(pending.deadline_timer);
+    return;
+  }
+  long long wait_ms = pending.oldest->deadline_ms - monotonic_ms();
+  if (wait_ms < 0) wait_ms = 0;
+  timeval wait{static_cast<time_t>(wait_ms / 1000),
+               static_cast<suseconds_t>(wait_ms % 1000 * 1000)};
+  event_add(pending.deadline_timer, &wait);
+}
+
+void pending_add(conn_state* conn) {
+  conn->deadline_ms = monotonic_ms() + request_deadline_ms;
+  conn->older = pending.newest;
+  if (pending.newest)
+    pending.newest->newer = conn;
+  else
+    pending.oldest = conn;
+  pending.newest = conn;
+  if (++pending.count > pending.most) pending.most = pending.count;
+  if (pending.oldest == conn) arm_deadline_timer();
+}
+
+void pending_remove(conn_state* conn) {
+  bool was_oldest = pending.oldest == conn;
+  (conn->older ? conn->older->newer : pending.oldest) = conn->newer;
+  (conn->newer ? conn->newer->older : pending.newest) = conn->older;
+  conn->older = conn->newer = nullptr;
+  --pending.count;
+  if (was_oldest) arm_deadline_timer();
+}
 
 conn_state* conn_alloc(event_base* base, evutil_socket_t fd) {
   auto* conn = new (std::nothrow) conn_state;
   if (!conn) return nullptr;
+  conn->fd = fd;
   conn->read_event = event_new(base, fd, EV_READ | EV_PERSIST, on_read, conn);
   if (!conn->read_event) {
     delete conn;
@@ -94,10 +167,31 @@ conn_state* conn_alloc(event_base* base, evutil_socket_t fd) {
 }
 
 void conn_close(evutil_socket_t fd, conn_state* conn) {
+  pending_remove(conn);
   shutdown(fd, SHUT_RDWR);
   close(fd);
   event_free(conn->read_event);
   delete conn;
+  // Many connections at once leave freed buffers the heap would keep.
+  if (pending.count == 0 && pending.most > trim_after_connections) {
+    malloc_trim(0);
+    pending.most = 0;
+  }
+}
+
+// Ends every connection whose deadline has passed.
+void on_deadline(evutil_socket_t, short, void*) {
+  long long now = monotonic_ms();
+  while (pending.oldest && pending.oldest->deadline_ms <= now) end_connection(pending.oldest);
+  arm_deadline_timer();
+}
+
+// Makes room for a new connection at the descriptor limit by ending the
+// oldest one still waiting for its request; false when there is none.
+bool close_oldest_pending() {
+  if (!pending.oldest) return false;
+  end_connection(pending.oldest);
+  return true;
 }
 
 void wait_10ms() {
@@ -195,32 +289,68 @@ void route_post(int fd, char* text, const post_service* posts) {
   post_dispatch(fd, service, line_feed, posts);
 }
 
-void on_read(evutil_socket_t fd, short, void* arg) {
-  auto* conn = static_cast<conn_state*>(arg);
+// Receives what has arrived; closes the connection (without a reply) when the
+// peer has gone or the request can never be complete.
+receive_state conn_receive(evutil_socket_t fd, conn_state* conn) {
   for (;;) {
     if (conn->fill == request_buffer_size) {
       // Full without a terminator: the request can never be complete.
       conn_close(fd, conn);
-      return;
+      return receive_state::closed;
     }
     ssize_t got = recv(fd, conn->buffer + conn->fill, request_buffer_size - conn->fill, 0);
     if (got > 0) {
       conn->fill += static_cast<size_t>(got);
-      if (ends_with_blank_line(*conn)) break;
+      if (ends_with_blank_line(*conn)) return receive_state::complete;
       continue;
     }
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return receive_state::waiting;
     if (got < 0) perror("recv");
     // Peer closed, or a receive error.
     conn_close(fd, conn);
-    return;
+    return receive_state::closed;
   }
+}
+
+void conn_serve(evutil_socket_t fd, conn_state* conn) {
   // The terminator is overwritten by the zero byte that ends the text, so the
   // full buffer still holds a terminated request.
   route_request(fd, conn->buffer, conn->fill - 2);
   fprintf(stderr, "\nclose client %d\n", fd);
   conn_close(fd, conn);
+}
+
+void on_read(evutil_socket_t fd, short, void* arg) {
+  auto* conn = static_cast<conn_state*>(arg);
+  if (conn_receive(fd, conn) == receive_state::complete) conn_serve(fd, conn);
+}
+
+void end_connection(conn_state* conn) {
+  evutil_socket_t fd = conn->fd;
+  switch (conn_receive(fd, conn)) {
+    case receive_state::complete:
+      conn_serve(fd, conn);
+      break;
+    case receive_state::waiting:
+      conn_close(fd, conn);
+      break;
+    case receive_state::closed:
+      break;
+  }
+}
+
+// A descriptor the worker serves: fd itself, or, above the highest served
+// number, a lower copy made after room was freed; -1 when there is no room.
+int served_descriptor(int fd) {
+  if (fd <= highest_served_fd) return fd;
+  int low = close_oldest_pending() ? fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
+  close(fd);
+  if (low > highest_served_fd) {
+    close(low);
+    return -1;
+  }
+  return low;
 }
 
 void do_accept(evutil_socket_t listener, short, void* arg) {
@@ -229,20 +359,26 @@ void do_accept(evutil_socket_t listener, short, void* arg) {
   socklen_t address_len = sizeof address;
   int fd = accept4(listener, reinterpret_cast<sockaddr*>(&address), &address_len,
                    SOCK_NONBLOCK | SOCK_CLOEXEC);
+  // At the descriptor limit the oldest waiting connection gives way, so idle
+  // clients cannot lock every other client out.
+  while (fd < 0 && (errno == EMFILE || errno == ENFILE) && close_oldest_pending()) {
+    address_len = sizeof address;
+    fd = accept4(listener, reinterpret_cast<sockaddr*>(&address), &address_len,
+                 SOCK_NONBLOCK | SOCK_CLOEXEC);
+  }
   if (fd < 0) {
     perror("accept");
     return;
   }
-  if (fd > highest_served_fd) {
-    close(fd);
-    return;
-  }
+  fd = served_descriptor(fd);
+  if (fd < 0) return;
   conn_state* conn = conn_alloc(base, fd);
   if (!conn) {
     // Out of memory: end the worker; the supervisor starts a fresh one.
     fputs("pallad: cannot allocate a connection\n", stderr);
     std::abort();
   }
+  pending_add(conn);
   event_add(conn->read_event, nullptr);
   printf("Client fd:%d\n", fd);
 }
@@ -368,11 +504,14 @@ int server_run(const char* socket_path) {
     return 1;
   }
   event* accept_event = event_new(base, listener, EV_READ | EV_PERSIST, do_accept, base);
-  if (accept_event) {
+  pending.deadline_timer = evtimer_new(base, on_deadline, nullptr);
+  if (accept_event && pending.deadline_timer) {
     event_add(accept_event, nullptr);
     event_base_dispatch(base);
-    event_free(accept_event);
   }
+  if (pending.deadline_timer) event_free(pending.deadline_timer);
+  pending.deadline_timer = nullptr;
+  if (accept_event) event_free(accept_event);
   close(listener);
   event_base_free(base);
   return 1;

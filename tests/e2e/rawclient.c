@@ -2,38 +2,89 @@
  * own sending side (unlike pallactl, which half-closes), then prints what
  * comes back until the peer closes. Lets the tests see whether the agent
  * answers a request that is not complete.
- *   rawclient SOCKET SECONDS < request
+ *   rawclient SOCKET SECONDS [MS] < request
+ *     MS: send one byte every MS milliseconds (a slow client)
+ *   rawclient --hold COUNT SOCKET SECONDS
+ *     opens COUNT connections that send one byte each, prints "open N",
+ *     waits SECONDS, then prints "closed N": how many the peer has closed
  * Exit status: 0 the peer closed, 1 connection or I/O error, 3 the peer kept
  * the connection open for SECONDS. */
 #include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
-int main(int argc, char** argv) {
-  if (argc != 3) {
-    fprintf(stderr, "usage: rawclient SOCKET SECONDS < request\n");
-    return 2;
-  }
+static int connect_to(const char* path) {
   int fd = socket(AF_UNIX, SOCK_STREAM, 0);
   struct sockaddr_un addr;
   memset(&addr, 0, sizeof addr);
   addr.sun_family = AF_UNIX;
-  strncpy(addr.sun_path, argv[1], sizeof addr.sun_path - 1);
+  strncpy(addr.sun_path, path, sizeof addr.sun_path - 1);
   if (fd < 0 || connect(fd, (struct sockaddr*)&addr, sizeof addr) != 0) {
     perror("connect");
-    return 1;
+    if (fd >= 0) close(fd);
+    return -1;
   }
+  return fd;
+}
+
+static void pause_ms(long ms) {
+  struct timespec t = {ms / 1000, (ms % 1000) * 1000000L};
+  nanosleep(&t, NULL);
+}
+
+static int hold(int count, const char* path, int seconds) {
+  struct rlimit limit;
+  getrlimit(RLIMIT_NOFILE, &limit);
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+  struct pollfd* fds = calloc((size_t)count, sizeof *fds);
+  int opened = 0;
+  while (opened < count) {
+    int fd = connect_to(path);
+    if (fd < 0) break;
+    send(fd, "G", 1, MSG_NOSIGNAL);
+    fds[opened].fd = fd;
+    fds[opened].events = POLLIN;
+    ++opened;
+  }
+  printf("open %d\n", opened);
+  fflush(stdout);
+  sleep((unsigned)seconds);
+  poll(fds, (nfds_t)opened, 0);
+  int closed = 0;
+  char byte;
+  for (int i = 0; i < opened; ++i)
+    if ((fds[i].revents & (POLLIN | POLLHUP)) && recv(fds[i].fd, &byte, 1, MSG_DONTWAIT) <= 0)
+      ++closed;
+  printf("closed %d\n", closed);
+  return opened == count ? 0 : 1;
+}
+
+int main(int argc, char** argv) {
+  if (argc == 5 && strcmp(argv[1], "--hold") == 0) return hold(atoi(argv[2]), argv[3], atoi(argv[4]));
+  if (argc != 3 && argc != 4) {
+    fprintf(stderr, "usage: rawclient SOCKET SECONDS [MS] < request\n"
+                    "       rawclient --hold COUNT SOCKET SECONDS\n");
+    return 2;
+  }
+  int fd = connect_to(argv[1]);
+  if (fd < 0) return 1;
+  long byte_ms = argc == 4 ? atol(argv[3]) : 0;
   char buf[65536];
   ssize_t n;
   while ((n = read(0, buf, sizeof buf)) > 0) {
     for (ssize_t done = 0; done < n;) {
-      ssize_t w = send(fd, buf + done, (size_t)(n - done), MSG_NOSIGNAL);
+      size_t chunk = byte_ms > 0 ? 1 : (size_t)(n - done);
+      ssize_t w = send(fd, buf + done, chunk, MSG_NOSIGNAL);
       if (w <= 0) break; /* the peer may close early; read what it said */
       done += w;
+      if (byte_ms > 0) pause_ms(byte_ms);
     }
   }
   struct pollfd p = {fd, POLLIN, 0};

@@ -1,6 +1,35 @@
 # Start-up and supervision of the agent inside the device.
 # shellcheck shell=bash
 
+# The supervisor replaces a worker at once only when it ran for more than a
+# second; tests that kill one let it age that long first.
+let_worker_age() {
+  sleep 1.1
+}
+
+# kill_worker SIGNAL PID: ends the worker and waits until it is gone, so the
+# next request cannot reach its dying listener.
+kill_worker() {
+  dev_exec kill "$1" "$2"
+  wait_for 5 process_gone "$2" || fail "worker $2 still there"
+}
+
+process_gone() {
+  ! dev_exec kill -0 "$1" 2>/dev/null
+}
+
+# A request answered within 0.8 s of the old worker's end: the replacement
+# came at once, not after the pause for workers that end early.
+served_at_once() {
+  local tries=0 reply
+  until reply=$(request $'PUT /x\n\n' 5 2>/dev/null) && [ -n "$reply" ]; do
+    tries=$((tries + 1))
+    [ $tries -lt 16 ] || break
+    sleep 0.05
+  done
+  expect_eq "$reply" "$(envelope 2 'NOT SUPPORT SERVICE')" "${1:-request after the kill}"
+}
+
 # Prints "SUPERVISOR WORKER" pids (device view): the supervisor is the pallad
 # whose parent is init, the worker its child.
 agent_pids() {
@@ -24,18 +53,18 @@ test_agent_daemonises_with_one_worker() {
 
 test_killed_worker_is_replaced_at_once() {
   dev_up ap
-  local sup worker sup2 worker2 reply
+  local sup worker sup2 worker2
   read -r sup worker < <(agent_pids)
-  dev_exec kill -9 "$worker"
-  # The very next request is served (the new worker binds the socket again).
-  reply=$(request $'PUT /x\n\n' 5)
-  expect_eq "$reply" "$(envelope 2 'NOT SUPPORT SERVICE')" "request after the kill"
+  let_worker_age
+  kill_worker -9 "$worker"
+  served_at_once
   read -r sup2 worker2 < <(agent_pids)
   expect_eq "$sup2" "$sup" "supervisor"
   [ -n "$worker2" ] && [ "$worker2" != "$worker" ] || fail "worker not replaced ($worker -> $worker2)"
   # And again, with SIGTERM.
-  dev_exec kill "$worker2"
-  expect_eq "$(request $'PUT /x\n\n' 5)" "$(envelope 2 'NOT SUPPORT SERVICE')" "after SIGTERM"
+  let_worker_age
+  kill_worker -TERM "$worker2"
+  served_at_once "after SIGTERM"
 }
 
 test_token_block_is_zeroed_and_survives_the_worker() {
@@ -48,8 +77,9 @@ test_token_block_is_zeroed_and_survives_the_worker() {
   dev_exec /tmp/shmtool write 3134 0 'token-A'
   dev_exec /tmp/shmtool write 3134 61 'token-Z'
   read -r sup worker < <(agent_pids)
-  dev_exec kill -9 "$worker"
-  expect_eq "$(request $'PUT /x\n\n' 5)" "$(envelope 2 'NOT SUPPORT SERVICE')" "request after the kill"
+  let_worker_age
+  kill_worker -9 "$worker"
+  served_at_once
   block=$(dev_exec /tmp/shmtool read 3134)
   expect_eq "${block:0:14}" 746F6B656E2D41 "first bytes"
   expect_eq "${block:122:14}" 746F6B656E2D5A "last bytes"
@@ -66,4 +96,23 @@ test_devices_have_their_own_token_blocks() {
   expect_eq "$(dev_exec /tmp/shmtool read 3134)" "$(printf '%0136d' 0)" "second device's block"
   DEV=$first
   expect_eq "$(dev_exec /tmp/shmtool read 3134 | cut -c1-18)" 6F6E6C792D68657265 "first device's block"
+}
+
+# A worker that cannot bind the socket ends at once; the supervisor then
+# waits a second before each new fork instead of spinning.
+test_supervisor_backs_off_while_the_socket_cannot_be_bound() {
+  dev_up ap
+  local sup worker forks
+  read -r sup worker < <(agent_pids)
+  dev_exec sh -c 'rm /tmp/route && mkdir /tmp/route'
+  dev_exec kill -9 "$worker"
+  # Process ids handed out in the device in 3 s: the workers and this shell's own.
+  forks=$(dev_exec sh -c 'a=$(cat /proc/sys/kernel/ns_last_pid); sleep 3
+    b=$(cat /proc/sys/kernel/ns_last_pid); echo $((b - a))')
+  [ "$forks" -le 12 ] || fail "$forks processes started in 3 s"
+  dev_exec rmdir /tmp/route
+  wait_for 5 test -S "$DEV/root/tmp/route" || fail "no worker bound the socket again"
+  expect_eq "$(request $'PUT /x\n\n' 5)" "$(envelope 2 'NOT SUPPORT SERVICE')" "request after"
+  read -r sup2 worker < <(agent_pids)
+  expect_eq "$sup2" "$sup" "supervisor"
 }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "tests/support/expected.h"
 
@@ -191,6 +193,10 @@ class Worker : public ::testing::Test {
       int devnull = open("/dev/null", O_WRONLY);
       dup2(devnull, 1);
       dup2(devnull, 2);
+      if (descriptor_limit) {
+        rlimit limit{descriptor_limit, descriptor_limit};
+        setrlimit(RLIMIT_NOFILE, &limit);
+      }
       _exit(server_run(path.c_str()));
     }
     for (int i = 0; i < 500 && access(path.c_str(), F_OK) != 0; ++i) usleep(10000);
@@ -248,6 +254,13 @@ class Worker : public ::testing::Test {
   }
   std::string dir, path;
   pid_t pid = -1;
+  rlim_t descriptor_limit = 0;  // the worker's, when set
+};
+
+// A worker that may have only 32 descriptors open.
+class LimitedWorker : public Worker {
+ protected:
+  LimitedWorker() { descriptor_limit = 32; }
 };
 
 TEST_F(Worker, RequestInManySmallWrites) {
@@ -320,6 +333,23 @@ TEST_F(Worker, NoDescriptorLeaksOverManyRequests) {
   }
   // The count before may still include the first exchange's descriptor.
   EXPECT_LE(after, before);
+}
+
+// At the descriptor limit the oldest connection still waiting for its request
+// gives way, so idle clients cannot lock the others out.
+TEST_F(LimitedWorker, OldestIdleConnectionGivesWayAtTheDescriptorLimit) {
+  std::vector<int> idle;
+  for (int i = 0; i < 40; ++i) {
+    int fd = connect_client();
+    ASSERT_GE(fd, 0);
+    send_text(fd, "G");
+    idle.push_back(fd);
+  }
+  EXPECT_EQ(exchange("GET /route/nosuch\n\n"), envelope(1, "NO SERVICE"));
+  EXPECT_EQ(read_reply(idle.front()), "");  // closed to make room
+  send_text(idle.back(), "ET /route/nosuch\n\n");
+  EXPECT_EQ(read_reply(idle.back()), envelope(1, "NO SERVICE"));
+  for (int fd : idle) close(fd);
 }
 
 // Every service of both tables has its own section in the request reference.

@@ -26,6 +26,13 @@ struct worker_state {
   // kept). Filled and read by that GET; an empty text (the file could not be
   // read yet, as while the driver loads) is read again on the next GET.
   char radio_mac[2][32] = {{0}, {0}};
+
+  // ---- storage service ----
+  // Slots 1 to 3 (index 0 is slot 1): texts a client parks with POST
+  // /storage/N and fetches with GET /storage/N, each NUL-terminated. Only the
+  // storage service reads and writes them; nothing resets them, so they live
+  // as long as the worker.
+  char storage_slots[3][8192] = {};
 };
 
 // The one instance of the worker.

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <string>
 
 #include "agent/config.h"
+#include "agent/server.h"
 #include "xml/xml.h"
 
 // Opens every reply document.
@@ -70,4 +72,12 @@ inline bool all_stageable(std::initializer_list<const char*> texts) {
   for (const char* text : texts)
     if (text && !cfg_value_stageable(text)) return false;
   return true;
+}
+
+// Refuses a POST sub-path that no handler takes with code 1, printing it up
+// to the end of the request line (it runs on into the body) as the trace of
+// the refusal.
+inline int refuse_sub_path(int fd, const char* sub_path, const char* body) {
+  std::printf("%.*s\n", static_cast<int>(body - sub_path), sub_path);
+  return reply_code(fd, NO_SERVICE);
 }

@@ -1,0 +1,7 @@
+# Time, firewall, mgt and log service figures in a simulated device: GET
+# latencies and the cost of each POST. Needs root; run with
+#   cmake --build BUILD --target settings_bench
+add_custom_target(settings_bench
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/settings_bench.sh ${CMAKE_BINARY_DIR}
+  DEPENDS pallad uci pallactl loadgen
+  USES_TERMINAL)

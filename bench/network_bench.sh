@@ -7,17 +7,9 @@
 #
 #   bench/network_bench.sh BUILD_DIR [COUNT]
 set -euo pipefail
-repo=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:?usage: $0 BUILD_DIR [COUNT]}" && pwd)
-count=${2:-500}
-devsim=$repo/sim/devsim
-loadgen=$build/bench/loadgen
-state=$(mktemp -d /tmp/nb.XXXXXX)
-trap '"$devsim" down --state "$state" >/dev/null 2>&1 || true; rm -rf "$state"' EXIT
-
-out=$("$devsim" up --state "$state/d" --bin "$build/bin")
-sock=$(sed -n 's/^socket //p' <<<"$out")
-log=$(sed -n 's/^log //p' <<<"$out")
+# shellcheck source=bench/device_bench.sh
+. "$(dirname "$0")/device_bench.sh"
+bench_device_up "${1:-}" "${2:-500}"
 
 median() { sed -n 's/.*p50[^0-9]*\([0-9.]*\).*/\1/p' | head -n1; }
 
@@ -29,8 +21,6 @@ echo "-- GET /route/network/lan"
 echo "-- GET /route/dhcp/config"
 "$loadgen" --socket "$sock" --count "$count" --request $'GET /route/dhcp/config\n\n'
 
-# The last PID handed out in the device's PID namespace.
-last_pid() { "$devsim" exec --state "$state/d" -- cut -d' ' -f5 /proc/loadavg; }
 
 post_lan() {
   printf '%s' $'POST /route/network/lan\n<LAN><PROTO><IP>192.168.1.1</IP><NETMASK>255.255.255.0</NETMASK><MTU>1500</MTU><GATEWAY_ADDR>192.168.1.254</GATEWAY_ADDR><DNS_ADDR>9.9.9.9</DNS_ADDR></PROTO></LAN>\n\n' |

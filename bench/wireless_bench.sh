@@ -7,17 +7,9 @@
 #
 #   bench/wireless_bench.sh BUILD_DIR [COUNT]
 set -euo pipefail
-repo=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:?usage: $0 BUILD_DIR [COUNT]}" && pwd)
-count=${2:-500}
-devsim=$repo/sim/devsim
-loadgen=$build/bench/loadgen
-state=$(mktemp -d /tmp/wb.XXXXXX)
-trap '"$devsim" down --state "$state" >/dev/null 2>&1 || true; rm -rf "$state"' EXIT
-
-out=$("$devsim" up --state "$state/d" --bin "$build/bin" --log-uci)
-sock=$(sed -n 's/^socket //p' <<<"$out")
-log=$(sed -n 's/^log //p' <<<"$out")
+# shellcheck source=bench/device_bench.sh
+. "$(dirname "$0")/device_bench.sh"
+bench_device_up "${1:-}" "${2:-500}" --log-uci
 
 echo "== latency, $count requests each (loadgen: one connection per request)"
 echo "-- bare round trip"
@@ -27,8 +19,6 @@ for path in config vap vap/2g; do
   "$loadgen" --socket "$sock" --count "$count" --request "GET /route/wireless/$path"$'\n\n'
 done
 
-# The last PID handed out in the device's PID namespace.
-last_pid() { "$devsim" exec --state "$state/d" -- cut -d' ' -f5 /proc/loadavg; }
 
 advance='<ADVANCE><MODE>11ng</MODE><HTMODE>AUTO</HTMODE><COUNTRY>CN</COUNTRY><RSSI_THRES>0</RSSI_THRES><AMPDU>1</AMPDU><ACKTIMEOUT>64</ACKTIMEOUT><DISTANCE>1</DISTANCE><BINTVAL>100</BINTVAL><SHORTGI>1</SHORTGI><ISOLATE>0</ISOLATE><FRAG>2346</FRAG><RTS>2347</RTS><MAXSTA>32</MAXSTA><LEDSTATUS>1</LEDSTATUS><DFS_ENABLED>0</DFS_ENABLED><WDSONEKEY>0</WDSONEKEY><CCA_STEP>0</CCA_STEP></ADVANCE>'
 config_body="<W><CONFIG><BAND>2G</BAND><BASE><CHANNEL>6</CHANNEL><TXPOWER>20</TXPOWER></BASE>$advance</CONFIG><CONFIG><BAND>5G</BAND><BASE><CHANNEL>149</CHANNEL><TXPOWER>20</TXPOWER></BASE>${advance//11ng/11ac}</CONFIG></W>"

@@ -36,6 +36,12 @@ inline const char* child_text(xml_node* parent, const char* name) {
   return child ? child->text : nullptr;
 }
 
+// True when an element text (null when the element is missing) is exactly
+// the expected text.
+inline bool is_text(const char* text, const char* expected) {
+  return text && std::strcmp(text, expected) == 0;
+}
+
 // A non-empty dotted-quad IPv4 address.
 inline bool valid_address(const char* text) {
   return text && *text && ipv4_valid(text) == 1;

@@ -22,10 +22,6 @@ constexpr const char* root_crontab = "/etc/crontabs/root";
 // The management forward is the first redirect of the firewall package.
 constexpr const char* management_redirect = "firewall.@redirect[0]";
 
-bool is_text(const char* text, const char* expected) {
-  return text && std::strcmp(text, expected) == 0;
-}
-
 std::string shown(const char* path) {
   return stored_text(path);
 }

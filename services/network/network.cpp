@@ -24,10 +24,6 @@ bool has(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;
 }
 
-bool is_text(const char* text, const char* expected) {
-  return text && std::strcmp(text, expected) == 0;
-}
-
 bool valid_netmask(const char* text) {
   return text && *text && netmask_valid(text);
 }

@@ -52,10 +52,6 @@ void radio_live_channel(const char* ifname, char* buffer) {
 
 namespace {
 
-std::string shown(const std::string& value) {
-  return xml_escape(value);
-}
-
 // The key option as upper-case hex pairs (keys travel hex-encoded).
 std::string vap_key_hex(int slot) {
   std::string key = iface_option(slot, "key", 128);
@@ -69,7 +65,7 @@ bool starts_with(const std::string& text, const char* prefix) {
 }
 
 std::string key_option(int slot, int n) {
-  return shown(iface_option(slot, ("key" + std::to_string(n)).c_str(), 64));
+  return xml_escape(iface_option(slot, ("key" + std::to_string(n)).c_str(), 64));
 }
 
 // SECURITY goes by the encryption's name: the WEP kinds show the key index
@@ -85,7 +81,7 @@ std::string security_text(int slot) {
     appendf(text,
             "<SECURITY><ENCRYPTION>%d</ENCRYPTION><KEY>%s</KEY><KEY1>%s</KEY1><KEY2>%s</KEY2>"
             "<KEY3>%s</KEY3><KEY4>%s</KEY4></SECURITY>",
-            code, shown(iface_option(slot, "key", 128)).c_str(), key_option(slot, 1).c_str(),
+            code, xml_escape(iface_option(slot, "key", 128)).c_str(), key_option(slot, 1).c_str(),
             key_option(slot, 2).c_str(), key_option(slot, 3).c_str(), key_option(slot, 4).c_str());
   } else if (starts_with(encryption, "psk") || starts_with(encryption, "wpa")) {
     appendf(text, "<SECURITY><ENCRYPTION>%d</ENCRYPTION><KEY>%s</KEY><KEY1>%s</KEY1></SECURITY>",
@@ -96,7 +92,7 @@ std::string security_text(int slot) {
 
 std::string option_or(int slot, const char* option, const std::string& fallback) {
   std::string value = iface_option(slot, option, 64);
-  return shown(value.empty() ? fallback : value);
+  return xml_escape(value.empty() ? fallback : value);
 }
 
 std::string radius_text(int slot, const std::string& controller) {
@@ -116,11 +112,11 @@ std::string radius_text(int slot, const std::string& controller) {
 std::string acl_text(int slot) {
   std::string filter = iface_option(slot, "macfilter", 64);
   if (filter.empty()) return "<ACL><DISABLE>1</DISABLE></ACL>";
-  std::string text = "<ACL><DISABLE>0</DISABLE><MODE>" + shown(filter) + "</MODE>";
+  std::string text = "<ACL><DISABLE>0</DISABLE><MODE>" + xml_escape(filter) + "</MODE>";
   std::string list = iface_option(slot, "maclist", 3072);
   for (size_t start = 0; start < list.size();) {
     size_t end = std::min(list.find(' ', start), list.size());
-    if (end > start) text += "<MAC>" + shown(list.substr(start, end - start)) + "</MAC>";
+    if (end > start) text += "<MAC>" + xml_escape(list.substr(start, end - start)) + "</MAC>";
     start = end + 1;
   }
   return text + "</ACL>";
@@ -130,10 +126,10 @@ std::string acl_text(int slot) {
 // converts, as stored otherwise.
 std::string ssid_text(int slot) {
   std::string ssid = iface_option(slot, "ssid", 256);
-  if (is_main_slot(slot) || !looks_gb2312(ssid.data(), ssid.size())) return shown(ssid);
+  if (is_main_slot(slot) || !looks_gb2312(ssid.data(), ssid.size())) return xml_escape(ssid);
   char utf8[1024] = {};
-  if (gb2312_to_utf8(ssid.data(), ssid.size(), utf8, sizeof utf8 - 1) != 0) return shown(ssid);
-  return shown(utf8);
+  if (gb2312_to_utf8(ssid.data(), ssid.size(), utf8, sizeof utf8 - 1) != 0) return xml_escape(ssid);
+  return xml_escape(utf8);
 }
 
 struct bssid_view {
@@ -145,14 +141,14 @@ struct bssid_view {
 bssid_view bssid_text(int slot) {
   if (!is_main_slot(slot)) return {};
   std::string flag = iface_option(slot, "bssid_en", 8);
-  if (flag.empty() || flag[0] == '0') return {"0", shown(iface_option(slot, "bssid_bak", 64))};
+  if (flag.empty() || flag[0] == '0') return {"0", xml_escape(iface_option(slot, "bssid_bak", 64))};
   flag[0] = '1';
-  return {shown(flag), shown(iface_option(slot, "bssid", 64))};
+  return {xml_escape(flag), xml_escape(iface_option(slot, "bssid", 64))};
 }
 
 std::string vap_element(int slot, const std::string& channel, const std::string& controller) {
   auto option = [slot](const char* name, size_t size) {
-    return shown(iface_option(slot, name, size));
+    return xml_escape(iface_option(slot, name, size));
   };
   bssid_view bssid = bssid_text(slot);
   std::string mcast =
@@ -164,7 +160,7 @@ std::string vap_element(int slot, const std::string& channel, const std::string&
           "<WMM>%s</WMM><MAXASSOC>%s</MAXASSOC><WDS>%s</WDS><EXTAP>%s</EXTAP><FRAG>%s</FRAG>"
           "<RTS>%s</RTS><MCAST_RATE>%s</MCAST_RATE>%s%s</VAP>",
           option("id", 4).c_str(), option("disabled", 4).c_str(), ssid_text(slot).c_str(),
-          bssid.bssid.c_str(), bssid.flag.c_str(), shown(channel).c_str(),
+          bssid.bssid.c_str(), bssid.flag.c_str(), xml_escape(channel).c_str(),
           option("mode", 8).c_str(), option("hidden", 4).c_str(), option("wmm", 4).c_str(),
           option("maxsta", 4).c_str(), option("wds", 4).c_str(), option("extap", 4).c_str(),
           option("frag", 8).c_str(), option("rts", 8).c_str(), mcast.c_str(),
@@ -212,10 +208,6 @@ int get_vap_config(int fd, char* rest) {
 // ---- POST /vap ----
 
 namespace {
-
-bool is_text(const char* text, const char* expected) {
-  return text && std::strcmp(text, expected) == 0;
-}
 
 // The code of an ENCRYPTION text: a decimal number of the table, else -1.
 int encryption_code(const char* text) {

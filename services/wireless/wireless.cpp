@@ -95,10 +95,6 @@ std::string radio_value(int radio, const char* option, size_t size = 32) {
   return value;
 }
 
-std::string shown(const std::string& value) {
-  return xml_escape(value);
-}
-
 // The radio's address text, read once the file can be read and kept for the
 // worker's life: the file's first line (31 characters at most, line feed
 // kept) in upper case.
@@ -160,7 +156,7 @@ std::string wds_block(int radio) {
   for (const wds_field& field : wds_fields) {
     std::string value = iface_option(slot, field.option, field.size);
     if (value.empty()) value = field.fallback;
-    appendf(block, "<%s>%s</%s>", field.element, shown(value).c_str(), field.element);
+    appendf(block, "<%s>%s</%s>", field.element, xml_escape(value).c_str(), field.element);
   }
   // Items of any other length than an address are skipped.
   std::string peers = iface_option(slot, "nawds_add_repeater", 128);
@@ -170,7 +166,7 @@ std::string wds_block(int radio) {
     if (end - start == mac_text_length) {
       ++shown_peers;
       appendf(block, "<MAC%zu>%s</MAC%zu>", shown_peers,
-              shown(peers.substr(start, end - start)).c_str(), shown_peers);
+              xml_escape(peers.substr(start, end - start)).c_str(), shown_peers);
     }
     start = end + 1;
   }
@@ -181,8 +177,10 @@ std::string wds_block(int radio) {
 
 std::string config_element(int radio, const std::string& onekey) {
   int slot = main_slot(radio);
-  auto radio_text = [radio](const char* option) { return shown(radio_value(radio, option)); };
-  auto slot_text = [slot](const char* option) { return shown(iface_option(slot, option, 32)); };
+  auto radio_text = [radio](const char* option) { return xml_escape(radio_value(radio, option)); };
+  auto slot_text = [slot](const char* option) {
+    return xml_escape(iface_option(slot, option, 32));
+  };
   std::string element;
   appendf(element,
           "<CONFIG><BAND>%s</BAND><MAC>%s</MAC><DISABLE>%s</DISABLE><BASE><CHANNEL>%s</CHANNEL>"
@@ -192,15 +190,15 @@ std::string config_element(int radio, const std::string& onekey) {
           "<SHORTGI>%s</SHORTGI><ISOLATE>%s</ISOLATE><FRAG>%s</FRAG><RTS>%s</RTS>"
           "<MAXSTA>%s</MAXSTA><LEDSTATUS>%s</LEDSTATUS><DFS_ENABLED>%s</DFS_ENABLED>"
           "<WDSONEKEY>%s</WDSONEKEY><CCA_STEP>%s</CCA_STEP></ADVANCE>%s</CONFIG>",
-          radio == 0 ? "2G" : "5G", shown(radio_mac(radio)).c_str(), disable_text(radio).c_str(),
-          radio_text("channel").c_str(), radio_text("txpower").c_str(),
-          radio_text("hwmode").c_str(), shown(htmode_text(radio)).c_str(),
+          radio == 0 ? "2G" : "5G", xml_escape(radio_mac(radio)).c_str(),
+          disable_text(radio).c_str(), radio_text("channel").c_str(), radio_text("txpower").c_str(),
+          radio_text("hwmode").c_str(), xml_escape(htmode_text(radio)).c_str(),
           radio_text("country").c_str(), radio_text("rssi_thres").c_str(),
           radio_text("AMPDU").c_str(), radio_text("acktimeout").c_str(),
           radio_text("distance").c_str(), slot_text("bintval").c_str(),
           slot_text("shortgi").c_str(), slot_text("isolate").c_str(), slot_text("frag").c_str(),
           slot_text("rts").c_str(), slot_text("maxsta").c_str(), radio_text("ledstatus").c_str(),
-          radio == 0 ? "0" : shown(dfs_text()).c_str(), shown(onekey).c_str(),
+          radio == 0 ? "0" : xml_escape(dfs_text()).c_str(), xml_escape(onekey).c_str(),
           radio == 0 ? radio_text("cca_step").c_str() : "0", wds_block(radio).c_str());
   return element;
 }
@@ -303,10 +301,6 @@ constexpr const char* advance_slot_options[][2] = {
     {"BINTVAL", "bintval"}, {"SHORTGI", "shortgi"}, {"ISOLATE", "isolate"},
     {"FRAG", "frag"},       {"RTS", "rts"},         {"MAXSTA", "maxsta"},
 };
-
-bool is_text(const char* text, const char* expected) {
-  return text && std::strcmp(text, expected) == 0;
-}
 
 // Plans the changes of one CONFIG element; false when it is refused.
 bool plan_config(change_plan& plan, xml_node* config) {

@@ -1,0 +1,22 @@
+# The start shared by the benchmarks that run in a simulated device, sourced
+# by them with their own arguments (BUILD_DIR [COUNT]) followed by devsim up
+# options: sets repo, build, count, devsim, loadgen, state, sock and log,
+# starts the device and ends it when the benchmark exits.
+# shellcheck shell=bash
+bench_device_up() {
+  repo=$(cd "$(dirname "$0")/.." && pwd)
+  build=$(cd "${1:?usage: $0 BUILD_DIR [COUNT]}" && pwd)
+  count=${2:-500}
+  shift $(($# < 2 ? $# : 2))
+  devsim=$repo/sim/devsim
+  loadgen=$build/bench/loadgen
+  state=$(mktemp -d /tmp/bench.XXXXXX)
+  trap '"$devsim" down --state "$state" >/dev/null 2>&1 || true; rm -rf "$state"' EXIT
+  local out
+  out=$("$devsim" up --state "$state/d" --bin "$build/bin" "$@")
+  sock=$(sed -n 's/^socket //p' <<<"$out")
+  log=$(sed -n 's/^log //p' <<<"$out")
+}
+
+# The last PID handed out in the device's PID namespace.
+last_pid() { "$devsim" exec --state "$state/d" -- cut -d' ' -f5 /proc/loadavg; }

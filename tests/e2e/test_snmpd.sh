@@ -46,15 +46,15 @@ test_stored_enterprise_id_takes_stored_communities() {
 }
 
 test_router_mode_writes_nothing() {
+  # Start-up writes the file before the first worker serves, so once the
+  # device answers there is nothing left to wait for.
   snmp_device 1 static '' '' ''
-  sleep 0.3
   dev_exec test ! -e /var/run/snmpd.conf || fail "snmpd.conf written in mode 1"
   ! snmpd_reloaded || fail "SIGHUP sent in mode 1"
 }
 
 test_dhcp_lan_writes_nothing() {
   snmp_device 4 dhcp '' '' ''
-  sleep 0.3
   dev_exec test ! -e /var/run/snmpd.conf || fail "snmpd.conf written with a DHCP LAN"
   ! snmpd_reloaded || fail "SIGHUP sent with a DHCP LAN"
 }

@@ -36,19 +36,19 @@ int superauth_get(int /*fd*/, char* /*sub_path*/, size_t /*sub_path_len*/, char*
   return 0;
 }
 
-// A password that decodes to the empty text counts as missing, so an empty
-// stored password never lets anybody in.
+// Only a password text (a non-empty, even run of hex digits without a zero
+// byte) is a password, so an empty stored password never lets anybody in.
 int superauth_post(int fd, char* body, size_t body_len, char* sub_path) {
   if (sub_path) return reply_code(fd, NO_SERVICE);
   parsed_body request(body, body_len);
   if (!request.ok()) return reply_code(fd, FORMAT_ERROR);
   const char* name = given_text(request.root(), "SUPER_NAME");
-  const char* hex = given_text(request.root(), "SUPER_PASSWD");
-  if (!name || !hex) return reply_result(fd, FORMAT_ERROR, "Need name and passwd");
+  const char* hex = child_text(request.root(), "SUPER_PASSWD");
+  if (!name || !hex_password_valid(hex))
+    return reply_result(fd, FORMAT_ERROR, "Need name and passwd");
   char given[secret_size];
   if (std::strlen(hex) / 2 > password_limit || !decode_secret(hex, given))
     return reply_code(fd, FORMAT_ERROR);
-  if (!given[0]) return reply_result(fd, FORMAT_ERROR, "Need name and passwd");
 
   if (cfg_get(std::string("system.@system[0].super_name")) != name)
     return reply_result(fd, CREDENTIAL_ERROR, "Invalid name");

@@ -253,16 +253,16 @@ TEST_F(Auxiliary, SuperauthChecksNameThenTheWholePassword) {
   } cases[] = {
       {"super", hex("s#p"), "s#p", ok},
       {"super", hex("s#q"), "s#p", envelope(5, "Invalid passwd")},
-      {"super", hex("s#p") + "0", "s#p", ok},  // an odd last digit is dropped
-      {"super", hex("s#p") + "00" + hex("x"), "s#p", ok},
       {"Super", hex("s#p"), "s#p", envelope(5, "Invalid name")},
       {"", hex("s#p"), "s#p", envelope(3, "Need name and passwd")},
-      {"super", "", "s#p", envelope(3, "Need name and passwd")},
-      // A password that decodes to nothing is no password, even against an
-      // empty stored one.
-      {"super", "00", "", envelope(3, "Need name and passwd")},
+      // Only an even run of hex digits without a zero byte is a password, so
+      // nothing matches an empty stored one.
+      {"super", "", "", envelope(3, "Need name and passwd")},
       {"super", "0", "", envelope(3, "Need name and passwd")},
-      {"super", hex(p127) + "7", p127, ok},
+      {"super", "00", "", envelope(3, "Need name and passwd")},
+      {"super", hex("s#p") + "0", "s#p", envelope(3, "Need name and passwd")},
+      {"super", hex("s#p") + "00" + hex("x"), "s#p", envelope(3, "Need name and passwd")},
+      {"super", hex(p127), p127, ok},
       {"super", hex(p127 + "p"), p127 + "p", format_error},
       {"super", hex(p127), p127 + "ppp", envelope(5, "Invalid passwd")},
   };

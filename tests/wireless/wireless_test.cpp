@@ -286,3 +286,51 @@ TEST_F(Wireless, RefusedVapChangesStageNothing) {
 }
 
 }  // namespace
+
+TEST_F(Wireless, RadioButtonDecidesForBothRadios) {
+  struct {
+    const char* touch_btn;
+    const char* led_switch;  // null: no state file
+    const char* disable_2g;
+    const char* disable_5g;
+  } cases[] = {
+      {"1", "radio up\n", "0", "0"},
+      {"1", "down\nup\n", "1", "1"},
+      {"1", nullptr, "1", "1"},
+      {"0", nullptr, "0", "1"},  // no button: the radios' own disabled options
+  };
+  fake.run("uci set wireless.wifi1.disabled=1");
+  for (const auto& c : cases) {
+    system("1", "HX3-9344-V1", "DUAL", std::string("\toption touch_btn '") + c.touch_btn + "'\n");
+    fake.remove_file("/tmp/led-switch");
+    if (c.led_switch) fake.put_file("/tmp/led-switch", c.led_switch);
+    std::string doc = get("/config");
+    EXPECT_NE(std::string::npos,
+              doc.find(std::string("<DISABLE>") + c.disable_2g + "</DISABLE><BASE><CHANNEL>6<"));
+    EXPECT_NE(std::string::npos,
+              doc.find(std::string("<DISABLE>") + c.disable_5g + "</DISABLE><BASE><CHANNEL>149<"));
+  }
+  // A radio switched off by its button keeps its VAPs' state.
+  system("1", "HX3-9344-V1", "DUAL", "\toption touch_btn '1'\n");
+  post("/vap",
+       "<R>" + psk_vap.substr(0, psk_vap.find("<DISABLE>")) + "<DISABLE>1</DISABLE></VAP></R>");
+  EXPECT_EQ("", option("wireless.@wifi-iface[1].disabled"));
+}
+
+TEST_F(Wireless, ExtraSlotsKeepTheirNamesInGb2312) {
+  std::string utf8;
+  std::string gb2312;
+  for (int n = 0; n < 11; ++n) {  // 33 bytes in UTF-8, 22 in GB2312
+    utf8 += "\xE4\xB8\xAD";
+    gb2312 += "\xD6\xD0";
+  }
+  auto vap = [&](const char* id) {
+    return "<R><VAP><ID>" + std::string(id) + "</ID><SSID>" + utf8 +
+           "</SSID><MODE>ap</MODE><SECURITY><ENCRYPTION>0</ENCRYPTION></SECURITY></VAP></R>";
+  };
+  EXPECT_EQ(envelope(0, "OK"), post("/vap", vap("01")));
+  EXPECT_EQ(gb2312, option("wireless.@wifi-iface[1].ssid"));
+  EXPECT_NE(std::string::npos, get("/vap/2g").find("<SSID>" + utf8 + "</SSID>"));
+  // Main slots keep the name as received: 33 bytes are too long.
+  EXPECT_EQ(envelope(3, "FORMAT ERROR"), post("/vap", vap("00")));
+}

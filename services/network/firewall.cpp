@@ -15,6 +15,7 @@
 #include "platform/shell.h"
 #include "services/common/request_body.h"
 #include "services/common/sections.h"
+#include "services/common/uci_command.h"
 #include "services/network/restart.h"
 
 namespace {
@@ -150,12 +151,6 @@ void remove_agent_configuration() {
 
 // ---- POST application ----
 
-// Runs "/sbin/uci set PATH=VALUE" with the value as one shell word (an empty
-// value stays empty, which unsets the option).
-void uci_set(const char* path, const std::string& value) {
-  fx().run(std::string("/sbin/uci set ") + path + "=" + (value.empty() ? "" : shell_quote(value)));
-}
-
 void add_dmz(xml_node* root) {
   const char* ip = child_text(xml_child(root, "DMZ"), "IP");
   if (!valid_address(ip)) return;
@@ -163,7 +158,7 @@ void add_dmz(xml_node* root) {
   fx().run("/sbin/uci set firewall.@redirect[-1].src=wan");
   fx().run("/sbin/uci set firewall.@redirect[-1].proto=all");
   fx().run("/sbin/uci set firewall.@redirect[-1].name=PORT-FWD-DMZ");
-  uci_set("firewall.@redirect[-1].dest_ip", ip);
+  uci_set_word("firewall.@redirect[-1].dest_ip", ip);
 }
 
 // First line of a reader's output without its line feed and surrounding
@@ -200,12 +195,12 @@ void add_forward_part(xml_node* forward, const char* role, const char* name,
   else
     fx().run(std::string("/sbin/uci set firewall.@redirect[-1].src=") + role);
   fx().run(std::string("/sbin/uci set firewall.@redirect[-1].name=") + name);
-  uci_set("firewall.@redirect[-1].dest_ip", child_text(forward, "DEST_IP"));
-  uci_set("firewall.@redirect[-1].dest_port", child_text(forward, "DEST_PORT"));
+  uci_set_word("firewall.@redirect[-1].dest_ip", child_text(forward, "DEST_IP"));
+  uci_set_word("firewall.@redirect[-1].dest_port", child_text(forward, "DEST_PORT"));
   if (std::strcmp(role, "snat") != 0)
-    uci_set("firewall.@redirect[-1].src_dport", child_text(forward, "SRC_PORT"));
-  uci_set("firewall.@redirect[-1].src_dip", src_dip);
-  uci_set("firewall.@redirect[-1].enabled", enabled);
+    uci_set_word("firewall.@redirect[-1].src_dport", child_text(forward, "SRC_PORT"));
+  uci_set_word("firewall.@redirect[-1].src_dip", src_dip);
+  uci_set_word("firewall.@redirect[-1].enabled", enabled);
 }
 
 void add_forwards(xml_node* root, const live_addresses& live) {
@@ -233,7 +228,7 @@ void set_rule_ip(const char* ip) {
     fx().run(std::string("/sbin/uci set firewall.@rule[-1].extra=\"-m iprange --src-range ") +
              shell_dquote_escape(ip) + "\"");
   else
-    uci_set("firewall.@rule[-1].src_ip", ip);
+    uci_set_word("firewall.@rule[-1].src_ip", ip);
 }
 
 void add_single_rules(xml_node* filter, const char* element, const char* option,
@@ -241,7 +236,7 @@ void add_single_rules(xml_node* filter, const char* element, const char* option,
   for (xml_node* entry = xml_child(filter, element); entry; entry = entry->next) {
     new_rule();
     if (option)
-      uci_set(option, entry->text);
+      uci_set_word(option, entry->text);
     else
       set_rule_ip(entry->text);
     fx().run(target.command);
@@ -259,7 +254,7 @@ void add_urls(xml_node* filter, const filter_target& target) {
   std::string script;
   for (xml_node* url = xml_child(filter, "URL"); url; url = url->next) {
     fx().run("/sbin/uci add firewall url");
-    uci_set("firewall.@url[-1].url", url->text);
+    uci_set_word("firewall.@url[-1].url", url->text);
     script += url_line(url->text, target);
   }
   if (!script.empty()) fx().write_file(user_script, script);
@@ -270,10 +265,10 @@ void add_combined_rules(xml_node* filter, const filter_target& target) {
     new_rule();
     for (xml_node* ip = xml_child(combined, "IP"); ip; ip = ip->next) set_rule_ip(ip->text);
     for (xml_node* port = xml_child(combined, "PORT"); port; port = port->next)
-      uci_set("firewall.@rule[-1].dest_port", port->text);
+      uci_set_word("firewall.@rule[-1].dest_port", port->text);
     for (xml_node* proto = xml_child(combined, "PROTO"); proto; proto = proto->next) {
       if (std::strcmp(proto->text, "tcp+udp") != 0)
-        uci_set("firewall.@rule[-1].proto", proto->text);
+        uci_set_word("firewall.@rule[-1].proto", proto->text);
     }
     fx().run(target.command);
   }
@@ -316,9 +311,6 @@ int firewall_get(int fd, char* /*sub_path*/, size_t /*sub_path_len*/, char* /*re
 }
 
 int firewall_post(int fd, char* body, size_t body_len, char* sub_path) {
-  if (sub_path) {
-    std::printf("%.*s\n", static_cast<int>(body - sub_path), sub_path);
-    return reply_code(fd, NO_SERVICE);
-  }
+  if (sub_path) return refuse_sub_path(fd, sub_path, body);
   return post_firewall(fd, body, body_len);
 }

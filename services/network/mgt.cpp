@@ -14,6 +14,7 @@
 #include "platform/shell.h"
 #include "services/common/request_body.h"
 #include "services/common/sections.h"
+#include "services/common/uci_command.h"
 #include "services/network/restart.h"
 
 namespace {
@@ -133,13 +134,6 @@ bool qos_rules_complete(xml_node* qos) {
 
 // ---- POST application ----
 
-// "/sbin/uci set PATH=VALUE" with the value as one shell word (an empty value
-// stays empty, which unsets the option).
-void uci_set(const std::string& path, const char* value) {
-  std::string text = value ? value : "";
-  fx().run("/sbin/uci set " + path + "=" + (text.empty() ? "" : shell_quote(text)));
-}
-
 void apply_management_port(const char* port) {
   cfg_set("network.mgt.mgt_port", port);
   // On a store without the management forward the first redirect may be one
@@ -165,17 +159,17 @@ void add_qos_rule(xml_node* rule) {
     fx().run("/sbin/uci set network.@qos[-1].type=ip");
     fx().run(child_text(ip, "SHARE")[0] == '1' ? "/sbin/uci set network.@qos[-1].share=1"
                                                : "/sbin/uci set network.@qos[-1].share=0");
-    uci_set("network.@qos[-1].start", child_text(ip, "START"));
-    uci_set("network.@qos[-1].end", child_text(ip, "END"));
-    uci_set("network.@qos[-1].up_limit", child_text(rate, "UP"));
-    uci_set("network.@qos[-1].down_limit", child_text(rate, "DOWN"));
-    uci_set("network.@qos[-1].note", child_text(rule, "NOTE"));
+    uci_set_word("network.@qos[-1].start", child_text(ip, "START"));
+    uci_set_word("network.@qos[-1].end", child_text(ip, "END"));
+    uci_set_word("network.@qos[-1].up_limit", child_text(rate, "UP"));
+    uci_set_word("network.@qos[-1].down_limit", child_text(rate, "DOWN"));
+    uci_set_word("network.@qos[-1].note", child_text(rule, "NOTE"));
     return;
   }
   fx().run("/sbin/uci set network.@qos[-1].type=mac");
-  uci_set("network.@qos[-1].mac", child_text(rule, "MAC"));
-  uci_set("network.@qos[-1].up_limit", child_text(rate, "UP"));
-  uci_set("network.@qos[-1].down_limit", child_text(rate, "DOWN"));
+  uci_set_word("network.@qos[-1].mac", child_text(rule, "MAC"));
+  uci_set_word("network.@qos[-1].up_limit", child_text(rate, "UP"));
+  uci_set_word("network.@qos[-1].down_limit", child_text(rate, "DOWN"));
 }
 
 // The rules are replaced only when every new one is complete, so a

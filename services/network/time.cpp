@@ -99,9 +99,6 @@ int time_get(int fd, char* sub_path, size_t /*sub_path_len*/, char* /*rest*/) {
 }
 
 int time_post(int fd, char* body, size_t body_len, char* sub_path) {
-  if (sub_path) {
-    std::printf("%.*s\n", static_cast<int>(body - sub_path), sub_path);
-    return reply_code(fd, NO_SERVICE);
-  }
+  if (sub_path) return refuse_sub_path(fd, sub_path, body);
   return post_time(fd, body, body_len);
 }

@@ -8,24 +8,13 @@
 #
 #   bench/settings_bench.sh BUILD_DIR [COUNT]
 set -euo pipefail
-repo=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:?usage: $0 BUILD_DIR [COUNT]}" && pwd)
-count=${2:-300}
-devsim=$repo/sim/devsim
-loadgen=$build/bench/loadgen
-state=$(mktemp -d /tmp/sb.XXXXXX)
-trap '"$devsim" down --state "$state" >/dev/null 2>&1 || true; rm -rf "$state"' EXIT
-
-out=$("$devsim" up --state "$state/d" --bin "$build/bin" --log-uci)
-sock=$(sed -n 's/^socket //p' <<<"$out")
-log=$(sed -n 's/^log //p' <<<"$out")
+# shellcheck source=bench/device_bench.sh
+. "$(dirname "$0")/device_bench.sh"
+bench_device_up "${1:-}" "${2:-300}" --log-uci
 
 send() {
   printf '%s' "$1" | "$build/bin/pallactl" --socket "$sock" raw >/dev/null
 }
-
-# The last PID handed out in the device's PID namespace.
-last_pid() { "$devsim" exec --state "$state/d" -- cut -d' ' -f5 /proc/loadavg; }
 
 # post_cost NAME REQUEST: wall time, logged commands and processes of one POST.
 post_cost() {

@@ -13,5 +13,4 @@
   }
 #define PLACEHOLDER(name) PLACEHOLDER_GET(name) PLACEHOLDER_POST(name)
 
-PLACEHOLDER(system)
 PLACEHOLDER_GET(uplink)

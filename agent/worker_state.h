@@ -33,6 +33,12 @@ struct worker_state {
   // storage service reads and writes them; nothing resets them, so they live
   // as long as the worker.
   char storage_slots[3][8192] = {};
+
+  // ---- system service ----
+  // The firmware version has been copied from /etc/lsb-version into the
+  // store. Set and read by GET /system/basic; never reset, so the copy (and
+  // its commit) happens once per worker.
+  bool version_done = false;
 };
 
 // The one instance of the worker.

@@ -87,3 +87,10 @@ inline int refuse_sub_path(int fd, const char* sub_path, const char* body) {
   std::printf("%.*s\n", static_cast<int>(body - sub_path), sub_path);
   return reply_code(fd, NO_SERVICE);
 }
+
+// A store value cut to size - 1 characters, as a fixed-size read takes it.
+inline std::string cfg_get_cut(const std::string& path, size_t size) {
+  std::string value = cfg_get(path);
+  if (value.size() >= size) value.resize(size - 1);
+  return value;
+}

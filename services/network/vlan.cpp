@@ -52,13 +52,6 @@ std::string switch_section(int index) {
   return section_path("network", "switch_vlan", index);
 }
 
-// A store value cut to size - 1 characters, as the fixed reads take it.
-std::string read_cut(const std::string& path, size_t size) {
-  std::string value = cfg_get(path);
-  if (value.size() >= size) value.resize(size - 1);
-  return value;
-}
-
 // atoi without its undefined overflow: out-of-range numbers clamp.
 int number_of(const char* text) {
   long value = std::strtol(text ? text : "", nullptr, 10);
@@ -68,7 +61,7 @@ int number_of(const char* text) {
 }
 
 int vid_of(const std::string& section) {
-  return number_of(read_cut(section + ".vid", 8).c_str());
+  return number_of(cfg_get_cut(section + ".vid", 8).c_str());
 }
 
 // Sets the ports of a built-in map (0: LAN, 1: WAN). A section that is
@@ -221,7 +214,7 @@ void clear_extra_vlans() {
   int removed = 0;
   // Each deletion moves the next section into the same place.
   for (int left = section_count("network", "switch_vlan") - first; left > 0; --left) {
-    std::string vid = read_cut(section + ".vid", 16);
+    std::string vid = cfg_get_cut(section + ".vid", 16);
     if (vid.empty()) break;
     fx().run("uci delete " + section);
     fx().run("uci delete network.vlan" + std::to_string(number_of(vid.c_str())));
@@ -238,12 +231,12 @@ int vlan_get(int fd, char* /*sub_path*/, size_t /*sub_path_len*/, char* /*rest*/
   bool ports_shown = board_variant_of(board_hardver()) != board_variant::kv;
   std::string doc = xml_declaration;
   doc += "<VLAN_CONFIG>";
-  for (int n = 0; read_cut(switch_section(n) + ".device", 128) == "switch0"; ++n) {
-    std::string vid = read_cut(switch_section(n) + ".vid", 8);
+  for (int n = 0; cfg_get_cut(switch_section(n) + ".device", 128) == "switch0"; ++n) {
+    std::string vid = cfg_get_cut(switch_section(n) + ".vid", 8);
     if (number_of(vid.c_str()) < lowest_user_vid) continue;
     appendf(doc, "<VLAN><VID>%s</VID>", xml_escape(vid).c_str());
     if (ports_shown) {
-      std::string ports = port_list(read_cut(switch_section(n) + ".ports", 128));
+      std::string ports = port_list(cfg_get_cut(switch_section(n) + ".ports", 128));
       std::printf("return len:%d\n", static_cast<int>(ports.size()));
       doc += ports;
     }

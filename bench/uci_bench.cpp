@@ -1,7 +1,7 @@
 // Store read and write costs: 50 cached lookups on a two-radio wireless
 // config (as one GET request makes them), the same with staged changes, a
-// full parse for comparison, and one `uci set` and one `uci commit` process
-// start to finish.
+// full parse for comparison, one `uci set` and one `uci commit` process start
+// to finish, and one `uci batch` of 50 changes.
 #include <benchmark/benchmark.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -151,6 +151,24 @@ void BM_UciCommitProcess(benchmark::State& state) {
   }
 }
 
+// One batch of 50 changes, as a firmware defaults script stages them.
+void BM_UciBatch50Sets(benchmark::State& state) {
+  BenchStore store;
+  std::string input = store.root + "/batch";
+  {
+    std::ofstream out(input);
+    for (size_t i = 0; i < store.paths.size(); ++i)
+      out << "set " << store.paths[i] << "=b" << i << "\n";
+  }
+  for (auto _ : state) {
+    if (!run_uci({UCI_PROGRAM, "-c", store.conf, "-t", store.delta, "-f", input, "batch"}))
+      state.SkipWithError("uci batch failed");
+    state.PauseTiming();
+    store.stage(0);
+    state.ResumeTiming();
+  }
+}
+
 }  // namespace
 
 BENCHMARK(BM_Get50Options);
@@ -158,4 +176,5 @@ BENCHMARK(BM_Get50OptionsWithStagedChanges);
 BENCHMARK(BM_ParseWirelessWithStagedChanges);
 BENCHMARK(BM_UciSetProcess)->UseRealTime();
 BENCHMARK(BM_UciCommitProcess)->UseRealTime();
+BENCHMARK(BM_UciBatch50Sets)->UseRealTime();
 BENCHMARK_MAIN();

@@ -1,9 +1,13 @@
 // The `uci` command-line tool: option parsing, the commands and their exact
 // output, messages and exit codes.
+#include <fcntl.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <unordered_map>
 
@@ -63,6 +67,8 @@ enum class Command {
   changes,
   commit,
   exportp,
+  import,
+  batch,
   add,
   help,
   unknown
@@ -78,6 +84,7 @@ Command command_named(const std::string& word) {
       {"show", Command::show},         {"changes", Command::changes},
       {"commit", Command::commit},     {"export", Command::exportp},
       {"add", Command::add},           {"help", Command::help},
+      {"import", Command::import},     {"batch", Command::batch},
   };
   for (const auto& [name, command] : names)
     if (strcasecmp(word.c_str(), name) == 0) return command;
@@ -97,7 +104,8 @@ bool leading_int(const std::string& text, long& out) {
 
 class Tool {
  public:
-  Tool(std::string& out, std::string& err, const Dirs& defaults) : out_(out), err_(err) {
+  Tool(std::string& out, std::string& err, const Dirs& defaults, const Flush* flush)
+      : out_(out), err_(err), flush_(flush) {
     store_.confdir = defaults.confdir;
     store_.overridedir = defaults.overridedir;
     store_.delta_dirs = {defaults.savedir};
@@ -169,6 +177,8 @@ class Tool {
         name_on_export_ = false;
         return true;
       case 'm':
+        merge_ = true;
+        return true;
       case 'L':
         return true;
       default:
@@ -200,8 +210,11 @@ class Tool {
       case 't':
         set_savedir(value);
         break;
+      case 'f':
+        input_file_ = value;
+        break;
       default:
-        break;  // -f: input of import/batch, not supported
+        break;
     }
   }
 
@@ -222,25 +235,22 @@ class Tool {
     if (!quiet_) err_ += argv0_ + ": " + error_text(error) + "\n";
   }
 
-  void report_load(int error, const Loaded& loaded) {
-    if (error != err_parse) return message(error);
+  // A parse error; the errors a non-strict read skipped carry no prefix.
+  void report_parse(const ParseError& p, bool prefixed) {
     if (quiet_) return;
-    const ParseError& p = loaded.parse_error;
-    err_ += argv0_ + ": " + error_text(err_parse) + " (" + p.reason + ") at line " +
+    if (prefixed) err_ += argv0_ + ": ";
+    err_ += std::string(error_text(err_parse)) + " (" + p.reason + ") at line " +
             std::to_string(p.line) + ", byte " + std::to_string(p.byte) + "\n";
   }
 
   int load_package(const std::string& name, Access access, Loaded& loaded) {
     int error = load(store_, name, access, strict_, loaded);
+    if (error == err_parse) report_parse(loaded.parse_error, true);
     if (error) {
-      report_load(error, loaded);
+      if (error != err_parse) message(error);
       return error;
     }
-    if (!quiet_) {
-      for (const ParseError& p : loaded.skipped)
-        err_ += std::string(error_text(err_parse)) + " (" + p.reason + ") at line " +
-                std::to_string(p.line) + ", byte " + std::to_string(p.byte) + "\n";
-    }
+    for (const ParseError& p : loaded.skipped) report_parse(p, false);
     return ok;
   }
 
@@ -250,6 +260,10 @@ class Tool {
     switch (command) {
       case Command::help:
         return usage(0);
+      case Command::import:
+        return args.size() <= 2 && !in_batch_ ? import(args) : exit_usage;
+      case Command::batch:
+        return args.size() == 1 && !in_batch_ ? batch() : exit_usage;
       case Command::add:
         return args.size() == 3 ? add(args[1], args[2]) : exit_usage;
       case Command::show:
@@ -435,6 +449,24 @@ class Tool {
 
   // ---- add ----
 
+  // The next generated name, skipping names a named section already uses
+  // so the add really adds.
+  static std::string fresh_anonymous_name(const Package& pkg, const std::string& type) {
+    unsigned number = pkg.created + 1;
+    std::string name = anonymous_name(number, type);
+    while (pkg.find(name)) name = anonymous_name(++number, type);
+    return name;
+  }
+
+  static Delta section_change(Op op, const std::string& section, const std::string& value) {
+    Delta d;
+    d.op = op;
+    d.section = section;
+    d.has_value = true;
+    d.value = value;
+    return d;
+  }
+
   int add(const std::string& package, const std::string& type) {
     Loaded loaded;
     if (int error = load_package(package, Access::stage, loaded)) return error;
@@ -442,20 +474,137 @@ class Tool {
       message(err_invalid);
       return err_invalid;
     }
-    // Skip names a named section already uses, so the add really adds.
-    unsigned number = loaded.pkg.created + 1;
-    std::string name = anonymous_name(number, type);
-    while (loaded.pkg.find(name)) name = anonymous_name(++number, type);
-    Delta d;
-    d.op = Op::add;
-    d.section = name;
-    d.has_value = true;
-    d.value = type;
-    if (int error = uci::append(loaded, {d})) {
+    std::string name = fresh_anonymous_name(loaded.pkg, type);
+    if (int error = uci::append(loaded, {section_change(Op::add, name, type)})) {
       message(error);
       return error;
     }
     out_ += name + "\n";
+    return 0;
+  }
+
+  // ---- import and batch ----
+
+  // The whole input: the -f file, else standard input.
+  int read_input(std::string& text) {
+    Fd file;
+    int fd = STDIN_FILENO;
+    if (!input_file_.empty()) {
+      file = Fd(::open(input_file_.c_str(), O_RDONLY | O_CLOEXEC));
+      if (!file.ok()) {
+        if (!quiet_) err_ += argv0_ + ": " + std::strerror(errno) + "\n";
+        return 1;
+      }
+      fd = file.get();
+    }
+    char buf[8192];
+    while (true) {
+      ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        message(err_io);
+        return 1;
+      }
+      if (n == 0) return 0;
+      text.append(buf, static_cast<size_t>(n));
+    }
+  }
+
+  // `import [PKG]`: config text from the input replaces each package's file
+  // (the text names its packages with `package` statements when no PKG is
+  // given), or with -m is staged into the existing packages.
+  int import(const std::vector<std::string>& args) {
+    std::vector<Package> packages;
+    if (args.size() == 2) {
+      Path path;
+      if (int error = parse_path(args[1], path)) {
+        message(error);
+        return 1;
+      }
+      packages.push_back(Package{});
+      packages.back().name = path.package;
+    }
+    std::string text;
+    if (int status = read_input(text)) return status;
+    ParseError error;
+    std::vector<ParseError> skipped;
+    bool parsed = packages.empty() ? parse_packages(text, packages, error, strict_, &skipped)
+                                   : parse_config(text, packages.back(), error, strict_, &skipped);
+    for (const ParseError& p : skipped) report_parse(p, false);
+    if (!parsed) {
+      report_parse(error, true);
+      return 1;
+    }
+    for (const Package& pkg : packages) {
+      int status = merge_ ? merge(pkg) : replace_config(store_, pkg);
+      if (status) {
+        if (!merge_) message(status);
+        return 1;
+      }
+    }
+    return 0;
+  }
+
+  // Stages the imported sections and options into the existing package:
+  // named sections are created or retyped, anonymous ones added, options
+  // set and list items appended, as if the text followed the package's file.
+  int merge(const Package& imported) {
+    Loaded loaded;
+    if (int error = load_package(imported.name, Access::stage, loaded)) return error;
+    Package& pkg = loaded.pkg;
+    std::vector<Delta> changes;
+    auto record = [&](Delta d) {
+      apply(pkg, d);
+      changes.push_back(std::move(d));
+    };
+    for (const Section& s : imported.sections) {
+      std::string name = s.name;
+      const Section* existing = s.anonymous ? nullptr : pkg.find(name);
+      if (s.anonymous) {
+        name = fresh_anonymous_name(pkg, s.type);
+        record(section_change(Op::add, name, s.type));
+      } else if (!existing || existing->type != s.type) {
+        record(section_change(Op::set, name, s.type));
+      }
+      for (const Option& o : s.options) {
+        Delta d = section_change(o.is_list ? Op::list_add : Op::set, name, o.value);
+        d.option = o.name;
+        if (o.is_list) {
+          for (const std::string& item : o.items) {
+            d.value = item;
+            record(d);
+          }
+          continue;
+        }
+        const Option* now = pkg.find(name)->find(o.name);
+        if (!now || now->is_list || now->value != o.value) record(d);
+      }
+    }
+    if (changes.empty()) return ok;
+    if (int error = uci::append(loaded, changes)) {
+      message(error);
+      return error;
+    }
+    return ok;
+  }
+
+  // `batch`: one command per line of the input, without the program name,
+  // each saved before the next runs; `exit` ends it. Errors are reported
+  // and the batch goes on; it always ends with status 0.
+  int batch() {
+    std::string text;
+    if (int status = read_input(text)) return status;
+    in_batch_ = true;
+    size_t pos = 0;
+    std::vector<std::string> words;
+    ParseError error;
+    while (next_command(text, pos, words, error)) {
+      if (words.empty()) continue;
+      if (strcasecmp(words[0].c_str(), "exit") == 0) break;
+      if (dispatch(command_named(words[0]), words) == exit_usage) usage(exit_usage);
+      if (flush_) (*flush_)(out_, err_);
+    }
+    if (!error.reason.empty()) report_parse(error, true);
     return 0;
   }
 
@@ -579,6 +728,7 @@ class Tool {
 
   std::string& out_;
   std::string& err_;
+  const Flush* flush_;
   std::string argv0_;
   Store store_;
   std::string delimiter_ = " ";
@@ -587,15 +737,16 @@ class Tool {
   bool real_names_ = false;
   bool name_on_export_ = false;
   bool no_commit_ = false;
-  long index_ = 0;  // list index of `delete ...=N`
+  bool merge_ = false;      // -m: import stages into existing packages
+  bool in_batch_ = false;   // a batch runs neither batch nor import
+  std::string input_file_;  // -f: input of import and batch
+  long index_ = 0;          // list index of `delete ...=N`
 };
 
-}  // namespace
-
-int cli(const std::vector<std::string>& argv, std::string& out, std::string& err,
-        const Dirs& defaults) {
+int run_tool(const std::vector<std::string>& argv, std::string& out, std::string& err,
+             const Dirs& defaults, const Flush* flush) {
   try {
-    Tool tool(out, err, defaults);
+    Tool tool(out, err, defaults, flush);
     return tool.run(argv);
   } catch (const std::bad_alloc&) {
     err += (argv.empty() ? std::string("uci") : argv[0]) + ": " + error_text(err_nomem) + "\n";
@@ -603,8 +754,20 @@ int cli(const std::vector<std::string>& argv, std::string& out, std::string& err
   }
 }
 
+}  // namespace
+
+int cli(const std::vector<std::string>& argv, std::string& out, std::string& err,
+        const Dirs& defaults) {
+  return run_tool(argv, out, err, defaults, nullptr);
+}
+
 int cli(const std::vector<std::string>& argv, std::string& out, std::string& err) {
-  return cli(argv, out, err, Dirs{});
+  return run_tool(argv, out, err, Dirs{}, nullptr);
+}
+
+int cli(const std::vector<std::string>& argv, std::string& out, std::string& err,
+        const Flush& flush) {
+  return run_tool(argv, out, err, Dirs{}, &flush);
 }
 
 }  // namespace uci

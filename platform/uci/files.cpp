@@ -366,6 +366,43 @@ int commit(Loaded& loaded) {
   return ok;
 }
 
+int replace_config(const Store& store, const Package& pkg) {
+  std::string path = config_file(store, pkg.name);
+  Fd config_lock, delta_lock;
+  struct stat st;
+  mode_t mode = 0600;
+  int rc = open_locked(path, O_RDONLY | O_NONBLOCK, 0, LOCK_EX, config_lock, st);
+  if (rc == 0) {
+    if (!S_ISREG(st.st_mode)) return err_io;
+    mode = st.st_mode & 07777;
+    // A delta a killed commit already wrote into the old file must not be
+    // replayed onto the new one.
+    const std::string& savedir = store.delta_dirs.back();
+    struct stat delta_st;
+    if (open_locked(delta_file(savedir, pkg.name), O_RDWR, 0, LOCK_EX, delta_lock, delta_st) == 0 &&
+        settle_commit(marker_file(savedir, pkg.name), delta_lock.get(), stamp_from(st)))
+      return err_io;
+    char resolved[PATH_MAX];
+    if (!::realpath(path.c_str(), resolved)) return err_io;
+    path = resolved;
+  } else if (rc != ENOENT) {
+    return err_io;
+  }
+  std::string dir = directory_of(path);
+  std::string prefix = temp_prefix(pkg.name);
+  if (config_lock.ok()) remove_stale_temps(dir, prefix);
+  Fd out;
+  std::string temp;
+  Stamp written;
+  if (write_temp(dir, prefix, format_config(pkg, false), mode, out, temp, written)) return err_io;
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return err_io;
+  }
+  sync_directory(dir);
+  return ok;
+}
+
 int revert(const Store& store, std::string_view package, const RevertTarget& target) {
   // The config file is held exclusively, as by a commit, so stagers wait
   // there rather than find the delta replaced under them.

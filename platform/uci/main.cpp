@@ -22,8 +22,13 @@ void write_all(int fd, const std::string& text) {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv, argv + argc);
   std::string out, err;
-  int status = uci::cli(args, out, err);
-  write_all(STDOUT_FILENO, out);
-  write_all(STDERR_FILENO, err);
+  auto flush = [](std::string& out_text, std::string& err_text) {
+    write_all(STDOUT_FILENO, out_text);
+    write_all(STDERR_FILENO, err_text);
+    out_text.clear();
+    err_text.clear();
+  };
+  int status = uci::cli(args, out, err, flush);
+  flush(out, err);
   return status;
 }

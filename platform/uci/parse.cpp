@@ -1,6 +1,7 @@
 // Readers for config files and delta files. Both use the same word rules:
 // single quotes are literal, double quotes and bare text take backslash
 // escapes and line continuations, '#' starts a comment, ';' ends a statement.
+#include <algorithm>
 #include <cstring>
 
 #include "platform/uci/store.h"
@@ -14,7 +15,7 @@ bool is_blank(char c) {
 
 class Words {
  public:
-  explicit Words(std::string_view text) : text_(text) {}
+  explicit Words(std::string_view text, size_t pos = 0) : text_(text), pos_(pos) {}
 
   size_t pos() const { return pos_; }
   bool failed() const { return !reason_.empty(); }
@@ -47,6 +48,24 @@ class Words {
     }
     if (!at_line_end()) read_word(word);
     return word;
+  }
+
+  // The next word of a command; false at the end of the command: the line
+  // end, a ';' standing alone, or a comment.
+  bool next_word(std::string& word) {
+    skip_blanks();
+    word.clear();
+    if (at_line_end()) return false;
+    if (current() == ';') {
+      ++pos_;
+      return false;
+    }
+    if (current() == '#') {
+      skip_to_line_end();
+      return false;
+    }
+    read_word(word);
+    return !failed();
   }
 
   ParseError error_here(const char* reason) const {
@@ -148,7 +167,11 @@ class Words {
 
 class ConfigReader {
  public:
-  ConfigReader(std::string_view text, Package& pkg) : words_(text), pkg_(pkg) {}
+  ConfigReader(std::string_view text, Package& pkg) : words_(text), pkg_(&pkg) {}
+  // Each `package NAME` statement starts (or continues) the package of that
+  // name in packages; the text may hold several.
+  ConfigReader(std::string_view text, std::vector<Package>& packages)
+      : words_(text), packages_(&packages) {}
 
   // Reads one statement; false with error set on a parse error.
   bool statement(ParseError& error) {
@@ -206,7 +229,19 @@ class ConfigReader {
     std::string name = words_.next_arg();
     if (words_.failed()) return words_.reason();
     if (name.empty()) return "insufficient arguments";
-    return end_of_statement();
+    if (const char* problem = end_of_statement()) return problem;
+    if (!packages_) return nullptr;  // a package file names itself
+    if (!valid_package(name)) return "invalid character in name field";
+    auto it = std::find_if(packages_->begin(), packages_->end(),
+                           [&](const Package& p) { return p.name == name; });
+    if (it == packages_->end()) {
+      packages_->push_back(Package{});
+      packages_->back().name = name;
+      it = packages_->end() - 1;
+    }
+    pkg_ = &*it;
+    current_ = npos;
+    return nullptr;
   }
 
   const char* config() {
@@ -218,18 +253,20 @@ class ConfigReader {
     if (words_.failed()) return words_.reason();
     if (!name.empty() && !valid_name(name)) return "invalid character in name field";
     if (const char* problem = end_of_statement()) return problem;
+    if (!pkg_) return "config command found before the first package";
+    Package& pkg = *pkg_;
     if (name.empty()) {
-      std::string generated = anonymous_name(pkg_.created + 1, type);
-      pkg_.create(std::move(generated), std::move(type), true);
-      current_ = pkg_.sections.size() - 1;
+      std::string generated = anonymous_name(pkg.created + 1, type);
+      pkg.create(std::move(generated), std::move(type), true);
+      current_ = pkg.sections.size() - 1;
       return nullptr;
     }
-    Section* existing = pkg_.find(name);
+    Section* existing = pkg.find(name);
     if (existing && existing->type != type)
       return "section of different type overwrites prior section with same name";
-    if (!existing) pkg_.create(std::move(name), std::move(type), false);
+    if (!existing) pkg.create(std::move(name), std::move(type), false);
     current_ =
-        existing ? static_cast<size_t>(existing - pkg_.sections.data()) : pkg_.sections.size() - 1;
+        existing ? static_cast<size_t>(existing - pkg.sections.data()) : pkg.sections.size() - 1;
     return nullptr;
   }
 
@@ -242,7 +279,7 @@ class ConfigReader {
     std::string value = words_.next_arg();
     if (words_.failed()) return words_.reason();
     if (const char* problem = end_of_statement()) return problem;
-    Section& section = pkg_.sections[current_];
+    Section& section = pkg_->sections[current_];
     if (list)
       add_list_item(section, name, value);
     else if (!value.empty())  // an empty option line neither creates nor removes
@@ -251,8 +288,9 @@ class ConfigReader {
   }
 
   Words words_;
-  Package& pkg_;
-  size_t current_ = npos;  // index of the section being read
+  std::vector<Package>* packages_ = nullptr;
+  Package* pkg_ = nullptr;  // the package being read
+  size_t current_ = npos;   // index of the section being read
 };
 
 // Splits "PREFIX PKG.SEC[.OPT][=VALUE]" into a change; false when malformed.
@@ -282,6 +320,37 @@ bool parse_config(std::string_view text, Package& pkg, ParseError& error, bool s
                   std::vector<ParseError>* skipped) {
   ConfigReader reader(text, pkg);
   return reader.run(error, strict, skipped);
+}
+
+bool parse_packages(std::string_view text, std::vector<Package>& packages, ParseError& error,
+                    bool strict, std::vector<ParseError>* skipped) {
+  ConfigReader reader(text, packages);
+  return reader.run(error, strict, skipped);
+}
+
+bool next_command(std::string_view text, size_t& pos, std::vector<std::string>& words,
+                  ParseError& error) {
+  Words w(text, pos);
+  words.clear();
+  w.skip_blanks();
+  while (!w.at_end() && w.at_line_end()) {
+    w.next_line();
+    w.skip_blanks();
+  }
+  if (w.at_end()) {
+    pos = text.size();
+    return false;
+  }
+  std::string word;
+  while (w.next_word(word)) words.push_back(std::move(word));
+  if (w.failed()) {
+    error = w.error_here(w.reason());
+    pos = text.size();
+    return false;
+  }
+  if (w.at_line_end()) w.next_line();
+  pos = w.pos();
+  return true;
 }
 
 std::vector<Record> parse_delta(std::string_view text, std::string_view package) {

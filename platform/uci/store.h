@@ -106,6 +106,18 @@ struct ParseError {
 bool parse_config(std::string_view text, Package& pkg, ParseError& error, bool strict,
                   std::vector<ParseError>* skipped);
 
+// Reads import text: each `package NAME` statement starts (or continues)
+// the package of that name; sections before the first one are an error.
+bool parse_packages(std::string_view text, std::vector<Package>& packages, ParseError& error,
+                    bool strict, std::vector<ParseError>* skipped);
+
+// Reads the next command of a batch from text at pos: its words, read as
+// config files read them, up to the line end or a ';'. Empty words for a
+// blank or comment line. False at the end of the text, or on an error
+// (error set).
+bool next_command(std::string_view text, size_t& pos, std::vector<std::string>& words,
+                  ParseError& error);
+
 struct Record {
   bool valid = false;
   Delta delta;
@@ -221,6 +233,10 @@ int append(Loaded& loaded, const std::vector<Delta>& deltas);
 // Writes the package of a commit load (if anything applied) and empties the
 // savedir delta.
 int commit(Loaded& loaded);
+
+// Replaces the package's config file by pkg in the commit format, or
+// creates it with mode 0600. Staged changes stay staged.
+int replace_config(const Store& store, const Package& pkg);
 
 struct RevertTarget {
   std::string section;  // empty: the whole package

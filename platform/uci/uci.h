@@ -3,6 +3,7 @@
 // `uci` program is a thin main around it; tests call it directly).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,5 +40,12 @@ int cli(const std::vector<std::string>& argv, std::string& out, std::string& err
 // otherwise). Lets a test apply device command lines to a temporary store.
 int cli(const std::vector<std::string>& argv, std::string& out, std::string& err,
         const Dirs& defaults);
+
+// The program's form: a batch hands what it printed so far to flush after
+// each of its commands (which writes and empties it), so output and errors
+// come out in the order they happen.
+using Flush = std::function<void(std::string& out, std::string& err)>;
+int cli(const std::vector<std::string>& argv, std::string& out, std::string& err,
+        const Flush& flush);
 
 }  // namespace uci

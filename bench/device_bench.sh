@@ -1,7 +1,8 @@
 # The start shared by the benchmarks that run in a simulated device, sourced
 # by them with their own arguments (BUILD_DIR [COUNT]) followed by devsim up
 # options: sets repo, build, count, devsim, loadgen, state, sock and log,
-# starts the device and ends it when the benchmark exits.
+# starts the device and ends it when the benchmark exits. send and post_cost
+# send one request and give the figures of one POST.
 # shellcheck shell=bash
 bench_device_up() {
   repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,3 +21,21 @@ bench_device_up() {
 
 # The last PID handed out in the device's PID namespace.
 last_pid() { "$devsim" exec --state "$state/d" -- cut -d' ' -f5 /proc/loadavg; }
+
+send() {
+  printf '%s' "$1" | "$build/bin/pallactl" --socket "$sock" raw >/dev/null
+}
+
+# post_cost NAME REQUEST: wall time, logged commands and processes of one POST.
+post_cost() {
+  local a b c start end probe
+  a=$(last_pid)
+  b=$(last_pid)
+  probe=$((b - a))
+  : >"$log"
+  start=$(date +%s%N)
+  send "$2"
+  end=$(date +%s%N)
+  c=$(last_pid)
+  echo "-- $1: wall time $(((end - start) / 1000000)) ms, commands in the log $(wc -l <"$log"), processes started $((c - b - probe))"
+}

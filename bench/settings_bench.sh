@@ -12,24 +12,6 @@ set -euo pipefail
 . "$(dirname "$0")/device_bench.sh"
 bench_device_up "${1:-}" "${2:-300}" --log-uci
 
-send() {
-  printf '%s' "$1" | "$build/bin/pallactl" --socket "$sock" raw >/dev/null
-}
-
-# post_cost NAME REQUEST: wall time, logged commands and processes of one POST.
-post_cost() {
-  local a b c start end probe
-  a=$(last_pid)
-  b=$(last_pid)
-  probe=$((b - a))
-  : >"$log"
-  start=$(date +%s%N)
-  send "$2"
-  end=$(date +%s%N)
-  c=$(last_pid)
-  echo "-- $1: wall time $(((end - start) / 1000000)) ms, commands in the log $(wc -l <"$log"), processes started $((c - b - probe))"
-}
-
 firewall_body='<FIREWALL><FILTER><MODE>allow</MODE><IP>192.168.1.20</IP><URL>example.com</URL></FILTER><PORT_FORWARD><SRC_PORT>8000</SRC_PORT><DEST_IP>192.168.1.10</DEST_IP><DEST_PORT>80</DEST_PORT></PORT_FORWARD><DMZ><IP>192.168.1.30</IP></DMZ></FIREWALL>'
 rule='<QOS_RULE><TYPE>ip</TYPE><IP><SHARE>1</SHARE><START>192.168.1.100</START><END>192.168.1.150</END></IP><RATE><UP>512</UP><DOWN>1024</DOWN></RATE><NOTE>guests</NOTE></QOS_RULE><QOS_RULE><TYPE>mac</TYPE><MAC>3c:15:c2:a1:07:5e</MAC><RATE><UP>256</UP><DOWN>512</DOWN></RATE></QOS_RULE>'
 mgt_body="<MGT><MGT_PORT>8080</MGT_PORT><MAC_CLONE></MAC_CLONE><SMB_NAME>Office</SMB_NAME><QOS><DISABLE>0</DISABLE><RATE_LIMIT><UP>2048</UP><DOWN>8192</DOWN></RATE_LIMIT>$rule</QOS><AUTO_REBOOT><DISABLE>0</DISABLE><TIME>4</TIME></AUTO_REBOOT><WAN><PING>1</PING><UPNP>1</UPNP><IGMP>0</IGMP></WAN><VPN><IPSEC>1</IPSEC><PPTP>1</PPTP><L2TP>1</L2TP></VPN></MGT>"

@@ -174,9 +174,7 @@ std::string channel_text(int radio) {
   char channel[32] = "";
   radio_live_channel(radio == 0 ? "ath0" : "ath1", channel);
   if (*channel) return channel;
-  cfg_get(radio == 0 ? "wireless.wifi0.channel" : "wireless.wifi1.channel", channel,
-          sizeof channel);
-  return channel;
+  return store_text(radio_option_path(radio, "channel"), sizeof channel);
 }
 
 }  // namespace

@@ -31,8 +31,15 @@ std::string iface_option_path(int slot, const char* option) {
 }
 
 std::string iface_option(int slot, const char* option, size_t size) {
-  char path[iface_path_size];
-  std::string value = cfg_get(std::string(iface_option_path(slot, path, option)));
+  return store_text(iface_option_path(slot, option), size);
+}
+
+std::string radio_option_path(int radio, const char* option) {
+  return std::string(radio == 0 ? "wireless.wifi0." : "wireless.wifi1.") + option;
+}
+
+std::string store_text(const std::string& path, size_t size) {
+  std::string value = cfg_get(path);
   if (value.size() >= size) value.resize(size - 1);
   return value;
 }
@@ -68,10 +75,8 @@ int radio_switched_off(int slot) {
     state = state.substr(0, state.find('\n'));
     return contains(state, "up") ? 0 : 1;
   }
-  char disabled[64];
-  cfg_get(radio_of_slot(slot) == 0 ? "wireless.wifi0.disabled" : "wireless.wifi1.disabled",
-          disabled, sizeof disabled);
-  return disabled[0] == '1' ? 1 : 0;
+  std::string disabled = store_text(radio_option_path(radio_of_slot(slot), "disabled"), 64);
+  return !disabled.empty() && disabled[0] == '1' ? 1 : 0;
 }
 
 int wireless_refuse(int fd) {
@@ -88,11 +93,7 @@ namespace {
 
 // A radio option as the radio document shows it (31 characters).
 std::string radio_value(int radio, const char* option, size_t size = 32) {
-  char path[64];
-  std::snprintf(path, sizeof path, "wireless.wifi%d.%s", radio, option);
-  std::string value = cfg_get(std::string(path));
-  if (value.size() >= size) value.resize(size - 1);
-  return value;
+  return store_text(radio_option_path(radio, option), size);
 }
 
 // The radio's address text, read once the file can be read and kept for the
@@ -105,7 +106,8 @@ const char* radio_mac(int radio) {
   if (!fx().read_file(radio == 0 ? "/sys/class/net/wifi0/address" : "/sys/class/net/wifi1/address",
                       line, 31))
     return cached;
-  line = line.substr(0, line.find('\n') == std::string::npos ? line.size() : line.find('\n') + 1);
+  size_t line_end = line.find('\n');
+  if (line_end != std::string::npos) line.resize(line_end + 1);
   for (size_t i = 0; i < line.size(); ++i)
     cached[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(line[i])));
   cached[line.size()] = '\0';
@@ -136,14 +138,20 @@ struct wds_field {
   const char* option;
   const char* fallback;
   size_t size;  // read size (keys and comments are shown whole, up to 63)
+  bool posted;  // set from the request (or reset to the fallback) in WDS mode
 };
 constexpr wds_field wds_fields[] = {
-    {"WDSMODE", "nawds_mode", "0", 32}, {"ENCMODE", "wdsenc", "0", 32},
-    {"KEY1", "key1", "", 64},           {"KEY2", "key2", "", 64},
-    {"KEY3", "key3", "", 64},           {"KEY4", "key4", "", 64},
-    {"KEYIDX", "keyindex", "1", 32},    {"COMMENT1", "comment1", "", 64},
-    {"COMMENT2", "comment2", "", 64},   {"COMMENT3", "comment3", "", 64},
-    {"COMMENT4", "comment4", "", 64},
+    {"WDSMODE", "nawds_mode", "0", 32, false},
+    {"ENCMODE", "wdsenc", "0", 32, true},
+    {"KEY1", "key1", "", 64, true},
+    {"KEY2", "key2", "", 64, true},
+    {"KEY3", "key3", "", 64, true},
+    {"KEY4", "key4", "", 64, true},
+    {"KEYIDX", "keyindex", "1", 32, true},
+    {"COMMENT1", "comment1", "", 64, false},
+    {"COMMENT2", "comment2", "", 64, false},
+    {"COMMENT3", "comment3", "", 64, false},
+    {"COMMENT4", "comment4", "", 64, false},
 };
 constexpr size_t wds_peer_count = 4;
 // Longest WDS key or comment: what the documents show.
@@ -232,14 +240,6 @@ bool mac_text_valid(const char* text) {
 
 namespace {
 
-// Radio, slot and per-radio store paths of one CONFIG element.
-struct radio_target {
-  int radio;
-  std::string option(const char* name) const {
-    return std::string(radio == 0 ? "wireless.wifi0." : "wireless.wifi1.") + name;
-  }
-};
-
 int wds_default_caps(const char* htmode, const char* mode, int radio) {
   if (!htmode || !mode) return 4;
   if (radio == 0) {
@@ -261,13 +261,12 @@ bool plan_wds(change_plan& plan, xml_node* wds, int radio, int caps) {
   }
   plan.set(path("nawds_mode"), "1");
   plan.set(path("mode"), "ap");
-  static const wds_field* const written[] = {&wds_fields[1], &wds_fields[2], &wds_fields[3],
-                                             &wds_fields[4], &wds_fields[5], &wds_fields[6]};
-  for (const wds_field* field : written) {
-    const char* text = child_text(wds, field->element);
+  for (const wds_field& field : wds_fields) {
+    if (!field.posted) continue;
+    const char* text = child_text(wds, field.element);
     // Keys longer than the documents show would not survive a round trip.
     if (text && std::strlen(text) > max_key_length) return false;
-    plan.set(path(field->option), text ? text : field->fallback);
+    plan.set(path(field.option), text ? text : field.fallback);
   }
   plan.set(path("nawds_defcaps"), std::to_string(caps));
   plan.set(path("nawds_override"), "0");
@@ -310,8 +309,8 @@ bool plan_config(change_plan& plan, xml_node* config) {
   const char* channel = child_text(base, "CHANNEL");
   const char* txpower = child_text(base, "TXPOWER");
   if (!channel || !txpower) return false;
-  radio_target target{is_text(band, "2G") ? 0 : 1};
-  int radio = target.radio;
+  int radio = is_text(band, "2G") ? 0 : 1;
+  auto radio_path = [radio](const char* option) { return radio_option_path(radio, option); };
   xml_node* advance = xml_child(config, "ADVANCE");
   auto advance_text = [advance](const char* name) { return child_text(advance, name); };
   const char* mode = advance_text("MODE");
@@ -323,25 +322,25 @@ bool plan_config(change_plan& plan, xml_node* config) {
     plan.set("wireless.wifi0.cca_step", cca);
   if (!plan_wds(plan, xml_child(config, "WDS"), radio, caps)) return false;
   bool wmm = is_text(mode, "11ng") || is_text(mode, "11na") || is_text(mode, "11ac");
-  plan.set(target.option("channel"), channel);
-  plan.set(target.option("txpower"), txpower);
+  plan.set(radio_path("channel"), channel);
+  plan.set(radio_path("txpower"), txpower);
 
   // Without HTMODE the HT mode and coexistence stay as they are.
   const char* coexistence = nullptr;
   if (is_text(htmode, "AUTO")) {
     bool ht40 = radio == 0 ||
                 cfg_get(std::string("system.@system[0].hardver")).find("9344") != std::string::npos;
-    plan.set(target.option("htmode"), ht40 ? "HT40" : "HT80");
+    plan.set(radio_path("htmode"), ht40 ? "HT40" : "HT80");
     coexistence = "0";
   } else if (htmode) {
-    plan.set(target.option("htmode"), htmode);
+    plan.set(radio_path("htmode"), htmode);
     coexistence = "1";
   }
   for (const auto& row : advance_radio_options) {
-    if (const char* text = advance_text(row[0])) plan.set(target.option(row[1]), text);
+    if (const char* text = advance_text(row[0])) plan.set(radio_path(row[1]), text);
   }
   if (const char* dfs = advance_text("DFS_ENABLED"))
-    plan.set(target.option("dfs_off"), dfs[0] == '1' ? "0" : "1");
+    plan.set(radio_path("dfs_off"), dfs[0] == '1' ? "0" : "1");
   const char* onekey = advance_text("WDSONEKEY");
   if (onekey && (radio == 0 ? board_single24g() : board_single5g()))
     plan.run(onekey[0] == '1' ? "uci set system.@system[0].onekey_wds_enable=1"

@@ -19,6 +19,7 @@ namespace {
 struct Result {
   int status = -1;
   std::string out;
+  std::string err;
 };
 
 // Accepts one connection, keeps what the client sent (up to the blank line or
@@ -94,12 +95,23 @@ std::string pallactl_path() {
   return std::string(bin ? bin : "build/bin") + "/pallactl";
 }
 
+std::string read_all(const char* path) {
+  std::string text;
+  FILE* file = fopen(path, "r");
+  char chunk[4096];
+  size_t n;
+  while (file && (n = fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
+  if (file) fclose(file);
+  return text;
+}
+
 Result run_pallactl(const std::string& args, const std::string& input = "") {
   char input_path[] = "/tmp/pallactl-input-XXXXXX";
   int input_fd = mkstemp(input_path);
   EXPECT_EQ(static_cast<ssize_t>(input.size()), write(input_fd, input.data(), input.size()));
   close(input_fd);
-  std::string command = pallactl_path() + " " + args + " < " + input_path + " 2>/dev/null";
+  std::string err_path = std::string(input_path) + ".err";
+  std::string command = pallactl_path() + " " + args + " < " + input_path + " 2>" + err_path;
   Result result;
   FILE* pipe = popen(command.c_str(), "r");
   char chunk[4096];
@@ -107,7 +119,9 @@ Result run_pallactl(const std::string& args, const std::string& input = "") {
   while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) result.out.append(chunk, n);
   int status = pclose(pipe);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.err = read_all(err_path.c_str());
   unlink(input_path);
+  unlink(err_path.c_str());
   return result;
 }
 
@@ -120,7 +134,7 @@ TEST(PallactlRequest, GetSendsRequestLineAndBlankLineWithLeadingSlashDropped) {
   Result r = run_pallactl("--socket " + server.path() + " get 'wireless/stainfo?active=1'");
   EXPECT_EQ(0, r.status);
   EXPECT_EQ("GET /route/wireless/stainfo?active=1\n\n", server.received());
-  EXPECT_EQ(kEnvelope, r.out);
+  EXPECT_EQ(kEnvelope + "\n", r.out);
 
   OneShotServer bare(kEnvelope);
   EXPECT_EQ(0, run_pallactl("--socket " + bare.path() + " get /network").status);
@@ -153,13 +167,14 @@ TEST(PallactlRequest, IncompleteRawRequestEndsWithoutReply) {
   // The client half-closes, so a server waiting for the blank line sees the end.
   OneShotServer server("", Answer::kCloseSilently);
   Result r = run_pallactl("--timeout 5 --socket " + server.path() + " raw", "GET /route/x\r\n\r\n");
-  EXPECT_EQ(0, r.status);
+  EXPECT_EQ(2, r.status);  // no reply
   EXPECT_EQ("", r.out);
   EXPECT_EQ("GET /route/x\r\n\r\n", server.received());
 }
 
+// Byte for byte, with a line feed added only when the reply lacks a final one.
 TEST(PallactlReply, PrintedByteForByte) {
-  std::string reply("Content-type: text/html\n\n{\"a\":1}\0\xff\n", 36);
+  std::string reply("Content-type: text/html\n\n{\"a\":1}\0\xff\n", 35);
   OneShotServer server(reply);
   Result r = run_pallactl("--socket " + server.path() + " raw", "GET opcode=1\n\n");
   EXPECT_EQ(0, r.status);
@@ -175,26 +190,65 @@ TEST(PallactlReply, PrettyIndentsXml) {
       r.out);
 }
 
-TEST(PallactlFailure, NoServerGivesStatusOne) {
+TEST(PallactlFailure, NoServerGivesStatusTwo) {
   Result r = run_pallactl("--socket /tmp/pallactl-test-no-such-socket get network");
-  EXPECT_EQ(1, r.status);
+  EXPECT_EQ(2, r.status);
   EXPECT_EQ("", r.out);
 }
 
 TEST(PallactlFailure, SilentServerTimesOut) {
   OneShotServer server("", Answer::kHold);
   Result r = run_pallactl("--timeout 1 --socket " + server.path() + " get network");
-  EXPECT_EQ(3, r.status);
+  EXPECT_EQ(2, r.status);
 }
 
-TEST(PallactlFailure, BadUsageGivesStatusTwo) {
-  EXPECT_EQ(2, run_pallactl("").status);
-  EXPECT_EQ(2, run_pallactl("get").status);
-  EXPECT_EQ(2, run_pallactl("fetch network").status);
-  EXPECT_EQ(2, run_pallactl("get a b").status);
-  EXPECT_EQ(2, run_pallactl("raw extra").status);
-  EXPECT_EQ(2, run_pallactl("--timeout x get network").status);
-  EXPECT_EQ(2, run_pallactl("get \"$(printf 'net\\nwork')\"").status);
+TEST(PallactlFailure, BadUsageGivesStatusThree) {
+  EXPECT_EQ(3, run_pallactl("").status);
+  EXPECT_EQ(3, run_pallactl("get").status);
+  EXPECT_EQ(3, run_pallactl("fetch network").status);
+  EXPECT_EQ(3, run_pallactl("get a b").status);
+  EXPECT_EQ(3, run_pallactl("raw extra").status);
+  EXPECT_EQ(3, run_pallactl("--timeout x get network").status);
+  EXPECT_EQ(3, run_pallactl("get \"$(printf 'net\\nwork')\"").status);
+  EXPECT_EQ(3, run_pallactl("login root").status);
+  EXPECT_EQ(3, run_pallactl("passwd root old").status);
+}
+
+// An envelope with a code other than 0 is printed and reported on stderr.
+TEST(PallactlReply, ErrorEnvelopeGivesStatusOne) {
+  const std::string refused =
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?><RESULT><CODE>5</CODE>"
+      "<MESSAGE>Invalid passwd</MESSAGE></RESULT>";
+  OneShotServer server(refused);
+  Result r = run_pallactl("--socket " + server.path() + " get network/lan");
+  EXPECT_EQ(1, r.status);
+  EXPECT_EQ(refused + "\n", r.out);  // a final line feed is added
+  EXPECT_EQ("pallactl: code 5: Invalid passwd\n", r.err);
+}
+
+TEST(PallactlRequest, LoginAndPasswdHexEncodeThePasswords) {
+  OneShotServer login(kEnvelope);
+  EXPECT_EQ(0, run_pallactl("--socket " + login.path() + " login 'a<b' 'pa ss'").status);
+  EXPECT_EQ(
+      "POST /route/login\n<LOGIN><USER_NAME>a&lt;b</USER_NAME><PASSWD>7061207373</PASSWD>"
+      "</LOGIN>\n\n",
+      login.received());
+  OneShotServer passwd(kEnvelope);
+  EXPECT_EQ(0, run_pallactl("--socket " + passwd.path() + " passwd admin admin n3w").status);
+  EXPECT_EQ(
+      "POST /route/passwd\n<PASSWD><USER_NAME>admin</USER_NAME><OLD_PASSWD>61646d696e"
+      "</OLD_PASSWD><PASSWD>6e3377</PASSWD></PASSWD>\n\n",
+      passwd.received());
+}
+
+TEST(PallactlRequest, WarnsAboutARequestLongerThanTheAgentReads) {
+  OneShotServer fits(kEnvelope);
+  std::string body(16384 - std::string("POST /route/x\n\n\n").size(), 'a');
+  EXPECT_EQ("", run_pallactl("--socket " + fits.path() + " post x", body).err);
+  OneShotServer too_long("", Answer::kCloseSilently);
+  Result r = run_pallactl("--socket " + too_long.path() + " post x", body + "a");
+  EXPECT_EQ(2, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("warning: the request has 16385 bytes")) << r.err;
 }
 
 std::string pretty(const std::string& xml) {

@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -363,6 +365,30 @@ TEST(RequestReference, NamesEveryServiceOfBothTables) {
     EXPECT_TRUE(headings.count(s->name)) << "GET " << s->name;
   for (const post_service* s = post_services; s->name; ++s)
     EXPECT_TRUE(headings.count(s->name)) << "POST " << s->name;
+}
+
+// pallactl --help names every service of both tables.
+TEST(RequestReference, PallactlHelpNamesEveryService) {
+  const char* bin = std::getenv("PALLAD_BIN");
+  if (!bin) GTEST_SKIP() << "PALLAD_BIN not set";
+  std::string help;
+  FILE* pipe = popen((std::string(bin) + "/pallactl --help").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char chunk[4096];
+  size_t n;
+  while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) help.append(chunk, n);
+  ASSERT_EQ(pclose(pipe), 0);
+  auto named = [&help](const char* name) {
+    std::string word = name;
+    for (size_t at = help.find(word); at != std::string::npos; at = help.find(word, at + 1)) {
+      bool starts = at == 0 || !std::isalpha(static_cast<unsigned char>(help[at - 1]));
+      bool ends = !std::isalpha(static_cast<unsigned char>(help[at + word.size()]));
+      if (starts && ends) return true;
+    }
+    return false;
+  };
+  for (const get_service* s = get_services; s->name; ++s) EXPECT_TRUE(named(s->name)) << s->name;
+  for (const post_service* s = post_services; s->name; ++s) EXPECT_TRUE(named(s->name)) << s->name;
 }
 
 }  // namespace

@@ -15,16 +15,27 @@
 
 namespace {
 
-enum Status { kOk = 0, kNoConnection = 1, kUsage = 2, kTimedOut = 3 };
+enum Status { kOk = 0, kErrorReply = 1, kNoReply = 2, kUsage = 3 };
 
 const char* const kUsageText =
-    "usage: pallactl [--socket PATH] [--timeout SECONDS] [--pretty] get SERVICE[/SUBPATH]\n"
-    "       pallactl [--socket PATH] [--timeout SECONDS] [--pretty] post SERVICE[/SUBPATH] "
-    "< body.xml\n"
-    "       pallactl [--socket PATH] [--timeout SECONDS] [--pretty] raw < request\n"
-    "Sends one request to the agent (default socket /tmp/route) and prints its reply.\n"
-    "Exit status: 0 reply read (it may be empty), 1 no connection or I/O error,\n"
-    "2 usage error, 3 no complete reply within the time-out (default 120 s, 0 = none).\n";
+    "usage: pallactl [OPTIONS] get SERVICE[/SUBPATH]\n"
+    "       pallactl [OPTIONS] post SERVICE[/SUBPATH] < body.xml\n"
+    "       pallactl [OPTIONS] raw < request\n"
+    "       pallactl [OPTIONS] login USER PASSWORD\n"
+    "       pallactl [OPTIONS] passwd USER OLD_PASSWORD NEW_PASSWORD\n"
+    "Sends one request to the agent and prints its reply. login and passwd\n"
+    "hex-encode the passwords (other local users can see a command line).\n"
+    "Options: --socket PATH (default /tmp/route), --timeout SECONDS (default 120,\n"
+    "0 = none), --pretty (one element per line).\n"
+    "Services: network wireless dhcp time system log firewall vlan storage mgt ddns\n"
+    "  wifidog clcloud changemode superauth dbmode; GET only: uplink usb;\n"
+    "  POST only: login passwd. The request reference is docs/requests.md.\n"
+    "Exit status: 0 a reply (a document, or a result envelope with code 0),\n"
+    "1 a result envelope with another code (code and message on stderr),\n"
+    "2 no reply (no connection, closed without one, time-out), 3 usage error.\n";
+
+// The agent reads at most this much of a request; more is closed unanswered.
+constexpr size_t kRequestLimit = 16384;
 
 class Fd {
  public:
@@ -46,7 +57,14 @@ struct Options {
   bool pretty = false;
   const char* verb = nullptr;
   const char* target = nullptr;
+  // login: user, password; passwd: user, old password, new password.
+  const char* const* words = nullptr;
+  int word_count = 0;
 };
+
+bool is_verb(const char* verb, const char* name) {
+  return !strcmp(verb, name);
+}
 
 bool parse_seconds(const char* text, long& out) {
   char* end = nullptr;
@@ -73,8 +91,12 @@ bool parse_options(int argc, char** argv, Options& opt) {
   }
   if (i >= argc) return false;
   opt.verb = argv[i++];
-  if (!strcmp(opt.verb, "raw")) return i == argc;
-  if (strcmp(opt.verb, "get") && strcmp(opt.verb, "post")) return false;
+  if (is_verb(opt.verb, "raw")) return i == argc;
+  opt.words = argv + i;
+  opt.word_count = argc - i;
+  if (is_verb(opt.verb, "login")) return opt.word_count == 2 && *opt.words[0];
+  if (is_verb(opt.verb, "passwd")) return opt.word_count == 3 && *opt.words[0];
+  if (!is_verb(opt.verb, "get") && !is_verb(opt.verb, "post")) return false;
   if (i + 1 != argc) return false;
   opt.target = argv[i];
   while (*opt.target == '/') ++opt.target;
@@ -97,13 +119,56 @@ bool ends_with_newline(const Buffer& b) {
   return b.size() > 0 && b.data()[b.size() - 1] == '\n';
 }
 
+// Appends text with the characters XML gives a meaning escaped.
+bool append_escaped(Buffer& out, const char* text) {
+  for (; *text; ++text) {
+    const char* entity = *text == '&'   ? "&amp;"
+                         : *text == '<' ? "&lt;"
+                         : *text == '>' ? "&gt;"
+                                        : nullptr;
+    if (!(entity ? out.append_str(entity) : out.append(text, 1))) return false;
+  }
+  return true;
+}
+
+// Appends each byte of text as two hex digits, the way passwords travel.
+bool append_hex(Buffer& out, const char* text) {
+  static const char digits[] = "0123456789abcdef";
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+    char pair[2] = {digits[*p >> 4], digits[*p & 15]};
+    if (!out.append(pair, 2)) return false;
+  }
+  return true;
+}
+
+bool append_element(Buffer& out, const char* name, const char* text, bool hex) {
+  return out.append_str("<") && out.append_str(name) && out.append_str(">") &&
+         (hex ? append_hex(out, text) : append_escaped(out, text)) && out.append_str("</") &&
+         out.append_str(name) && out.append_str(">");
+}
+
+// The body of a login or password change, passwords hex-encoded.
+bool build_account_body(const Options& opt, Buffer& request) {
+  const char* const* w = opt.words;
+  if (is_verb(opt.verb, "login")) {
+    return request.append_str("<LOGIN>") && append_element(request, "USER_NAME", w[0], false) &&
+           append_element(request, "PASSWD", w[1], true) && request.append_str("</LOGIN>");
+  }
+  return request.append_str("<PASSWD>") && append_element(request, "USER_NAME", w[0], false) &&
+         append_element(request, "OLD_PASSWD", w[1], true) &&
+         append_element(request, "PASSWD", w[2], true) && request.append_str("</PASSWD>");
+}
+
 // Builds the request text; false when memory or standard input fails.
 bool build_request(const Options& opt, Buffer& request) {
-  if (!strcmp(opt.verb, "raw")) return read_stdin(request);
-  bool is_post = !strcmp(opt.verb, "post");
+  if (is_verb(opt.verb, "raw")) return read_stdin(request);
+  bool account = is_verb(opt.verb, "login") || is_verb(opt.verb, "passwd");
+  bool is_post = account || is_verb(opt.verb, "post");
   if (!request.append_str(is_post ? "POST /route/" : "GET /route/")) return false;
-  if (!request.append_str(opt.target) || !request.append_str("\n")) return false;
-  if (is_post && !read_stdin(request)) return false;
+  if (!request.append_str(account ? opt.verb : opt.target) || !request.append_str("\n"))
+    return false;
+  if (account && !build_account_body(opt, request)) return false;
+  if (is_verb(opt.verb, "post") && !read_stdin(request)) return false;
   // The agent sees the end of a request when the bytes end with a blank line.
   for (int i = 0; i < 2; ++i) {
     bool has_blank_line = request.size() >= 2 && request.data()[request.size() - 2] == '\n' &&
@@ -150,28 +215,30 @@ long long now_ms() {
   return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
+enum class Received { kAll, kTimedOut, kFailed };
+
 // Reads until the agent closes the connection.
-Status receive_reply(int fd, long timeout_seconds, Buffer& reply) {
+Received receive_reply(int fd, long timeout_seconds, Buffer& reply) {
   long long deadline = now_ms() + timeout_seconds * 1000LL;
   char chunk[16384];
   for (;;) {
     int wait_ms = -1;
     if (timeout_seconds > 0) {
       long long left = deadline - now_ms();
-      if (left <= 0) return kTimedOut;
+      if (left <= 0) return Received::kTimedOut;
       wait_ms = left > 60000 ? 60000 : static_cast<int>(left);
     }
     pollfd pfd = {fd, POLLIN, 0};
     int ready = poll(&pfd, 1, wait_ms);
     if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0) return kNoConnection;
+    if (ready < 0) return Received::kFailed;
     if (ready == 0) continue;
     ssize_t n = recv(fd, chunk, sizeof chunk, 0);
     if (n < 0 && errno == EINTR) continue;
     // A reset after a complete request means the agent dropped it: no reply.
-    if (n < 0) return errno == ECONNRESET ? kOk : kNoConnection;
-    if (n == 0) return kOk;
-    if (!reply.append(chunk, static_cast<size_t>(n))) return kNoConnection;
+    if (n < 0) return errno == ECONNRESET ? Received::kAll : Received::kFailed;
+    if (n == 0) return Received::kAll;
+    if (!reply.append(chunk, static_cast<size_t>(n))) return Received::kFailed;
   }
 }
 
@@ -186,13 +253,37 @@ bool write_stdout(const char* data, size_t len) {
   return true;
 }
 
+// Prints the reply, ended by a line feed when it does not end with one.
 bool print_reply(const Buffer& reply, bool pretty) {
-  if (!pretty || !looks_like_xml(reply.data(), reply.size())) {
-    return write_stdout(reply.data(), reply.size());
-  }
+  if (reply.size() == 0) return true;
   Buffer indented;
-  if (!pretty_print_xml(reply.data(), reply.size(), indented)) return false;
-  return write_stdout(indented.data(), indented.size());
+  const Buffer* shown = &reply;
+  if (pretty && looks_like_xml(reply.data(), reply.size())) {
+    if (!pretty_print_xml(reply.data(), reply.size(), indented)) return false;
+    shown = &indented;
+  }
+  if (!write_stdout(shown->data(), shown->size())) return false;
+  return ends_with_newline(*shown) || write_stdout("\n", 1);
+}
+
+// True when the reply is a result envelope with a code other than 0; its code
+// and message are then reported on standard error.
+bool error_envelope(const Buffer& reply) {
+  const char* text = reply.data();
+  const char* code = static_cast<const char*>(memmem(text, reply.size(), "<RESULT><CODE>", 14));
+  const char* end = text + reply.size();
+  const char* tail = "</MESSAGE></RESULT>";
+  size_t tail_len = strlen(tail);
+  if (!code || reply.size() < tail_len || memcmp(end - tail_len, tail, tail_len) != 0) return false;
+  char* after = nullptr;
+  long value = strtol(code + 14, &after, 10);
+  const char* head = "</CODE><MESSAGE>";
+  if (after == code + 14 || strncmp(after, head, strlen(head)) != 0) return false;
+  const char* message = after + strlen(head);
+  if (value == 0 || message > end - tail_len) return false;
+  fprintf(stderr, "pallactl: code %ld: %.*s\n", value, static_cast<int>(end - tail_len - message),
+          message);
+  return true;
 }
 
 }  // namespace
@@ -210,23 +301,38 @@ int main(int argc, char** argv) {
   Buffer request;
   if (!build_request(opt, request)) {
     perror("pallactl: reading the request");
-    return kNoConnection;
+    return kNoReply;
   }
+  if (request.size() > kRequestLimit)
+    fprintf(stderr,
+            "pallactl: warning: the request has %zu bytes; the agent reads at most %zu and "
+            "closes a longer one without a reply\n",
+            request.size(), kRequestLimit);
   Fd conn(connect_to(opt.socket_path));
   if (conn.get() < 0) {
     fprintf(stderr, "pallactl: %s: %s\n", opt.socket_path, strerror(errno));
-    return kNoConnection;
+    return kNoReply;
   }
   if (!send_all(conn.get(), request.data(), request.size())) {
     fprintf(stderr, "pallactl: sending: %s\n", strerror(errno));
-    return kNoConnection;
+    return kNoReply;
   }
   // Half-close: a request the agent never sees complete ends instead of hanging.
   shutdown(conn.get(), SHUT_WR);
   Buffer reply;
-  Status status = receive_reply(conn.get(), opt.timeout_seconds, reply);
-  if (!print_reply(reply, opt.pretty)) return kNoConnection;
-  if (status == kTimedOut) fputs("pallactl: no complete reply before the time-out\n", stderr);
-  if (status == kNoConnection) perror("pallactl: receiving");
-  return status;
+  Received received = receive_reply(conn.get(), opt.timeout_seconds, reply);
+  if (!print_reply(reply, opt.pretty)) return kNoReply;
+  if (received == Received::kTimedOut) {
+    fputs("pallactl: no complete reply before the time-out\n", stderr);
+    return kNoReply;
+  }
+  if (received == Received::kFailed) {
+    perror("pallactl: receiving");
+    return kNoReply;
+  }
+  if (reply.size() == 0) {
+    fputs("pallactl: the agent closed the connection without a reply\n", stderr);
+    return kNoReply;
+  }
+  return error_envelope(reply) ? kErrorReply : kOk;
 }

@@ -39,24 +39,6 @@ token_message() {
   echo "$message"
 }
 
-# Bytes FROM..FROM+COUNT-1 of the device's token block, as upper-case hex.
-block_bytes() {
-  local block
-  block=$(dev_exec /tmp/shmtool read 3134)
-  echo "${block:$(($1 * 2)):$(($2 * 2))}"
-}
-
-# The login time field (offset 64), read in the device's byte order.
-block_time() {
-  local b
-  b=$(block_bytes 64 4)
-  if [ "$(printf '\001\000' | od -An -tu2 | tr -d ' ')" = 1 ]; then
-    echo $((16#${b:6:2}${b:4:2}${b:2:2}${b:0:2}))
-  else
-    echo $((16#$b))
-  fi
-}
-
 band() {
   printf '{"pd_wlan_ssid_val":"%s","pd_wlan_channel_val":"%s","pd_wlan_authmode_val":"%s","pd_wlan_cipher_val":"%s","pd_wlan_pwd_val":"%s"}' \
     "$@"

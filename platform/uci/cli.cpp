@@ -244,7 +244,7 @@ class Tool {
   }
 
   int load_package(const std::string& name, Access access, Loaded& loaded) {
-    int error = load(store_, name, access, strict_, loaded);
+    int error = load(store_, name, access, strict_, loaded, kept_view(name));
     if (error == err_parse) report_parse(loaded.parse_error, true);
     if (error) {
       if (error != err_parse) message(error);
@@ -253,6 +253,34 @@ class Tool {
     for (const ParseError& p : loaded.skipped) report_parse(p, false);
     return ok;
   }
+
+  // ---- views a batch keeps between its commands ----
+
+  Loaded* kept_view(const std::string& package) {
+    for (Loaded& view : views_)
+      if (view.pkg.name == package) return &view;
+    return nullptr;
+  }
+
+  // Keeps a command's view of its package (locks released) for the next
+  // command of a batch; load takes it over while the files look the same.
+  void keep_view(Loaded& loaded) {
+    if (!in_batch_ || loaded.pkg.name.empty()) return;
+    loaded.config_lock.reset();
+    loaded.delta_lock.reset();
+    if (Loaded* view = kept_view(loaded.pkg.name)) {
+      *view = std::move(loaded);
+      return;
+    }
+    if (views_.size() >= 8) views_.erase(views_.begin());
+    views_.push_back(std::move(loaded));
+  }
+
+  struct KeptView {
+    Tool& tool;
+    Loaded& loaded;
+    ~KeptView() { tool.keep_view(loaded); }
+  };
 
   // ---- dispatch ----
 
@@ -288,6 +316,7 @@ class Tool {
     }
     bool reads = command == Command::get || command == Command::revert;
     Loaded loaded;
+    KeptView keep{*this, loaded};
     if (load_package(path.package, reads ? Access::read : Access::stage, loaded)) return 1;
     Found found;
     if (int error = resolve(loaded.pkg, path, found)) {
@@ -469,6 +498,7 @@ class Tool {
 
   int add(const std::string& package, const std::string& type) {
     Loaded loaded;
+    KeptView keep{*this, loaded};
     if (int error = load_package(package, Access::stage, loaded)) return error;
     if (!valid_type(type)) {
       message(err_invalid);
@@ -550,8 +580,9 @@ class Tool {
   // set and list items appended, as if the text followed the package's file.
   int merge(const Package& imported) {
     Loaded loaded;
+    KeptView keep{*this, loaded};
     if (int error = load_package(imported.name, Access::stage, loaded)) return error;
-    Package& pkg = loaded.pkg;
+    Package pkg = loaded.pkg;  // append applies the changes to the view itself
     std::vector<Delta> changes;
     auto record = [&](Delta d) {
       apply(pkg, d);
@@ -630,6 +661,7 @@ class Tool {
 
   int on_package(Command command, Path& path) {
     Loaded loaded;
+    KeptView keep{*this, loaded};
     Access access = command == Command::commit && !no_commit_ ? Access::commit : Access::read;
     if (load_package(path.package, access, loaded)) return 1;
     switch (command) {
@@ -737,10 +769,11 @@ class Tool {
   bool real_names_ = false;
   bool name_on_export_ = false;
   bool no_commit_ = false;
-  bool merge_ = false;      // -m: import stages into existing packages
-  bool in_batch_ = false;   // a batch runs neither batch nor import
-  std::string input_file_;  // -f: input of import and batch
-  long index_ = 0;          // list index of `delete ...=N`
+  bool merge_ = false;         // -m: import stages into existing packages
+  bool in_batch_ = false;      // a batch runs neither batch nor import
+  std::string input_file_;     // -f: input of import and batch
+  std::vector<Loaded> views_;  // a batch's packages as its last commands left them
+  long index_ = 0;             // list index of `delete ...=N`
 };
 
 int run_tool(const std::vector<std::string>& argv, std::string& out, std::string& err,

@@ -283,7 +283,40 @@ std::string delta_file(const std::string& dir, std::string_view package) {
   return dir + "/" + std::string(package);
 }
 
-int load(const Store& store, std::string_view package, Access access, bool strict, Loaded& loaded) {
+namespace {
+
+// The stamps of the delta files as replay_dir records them, without reading.
+std::vector<Stamp> delta_stamps(const Store& store, const Loaded& loaded) {
+  std::vector<Stamp> stamps;
+  for (const std::string& dir : store.delta_dirs) {
+    struct stat st;
+    bool held = dir == store.delta_dirs.back() && loaded.delta_lock.ok();
+    int rc = held ? ::fstat(loaded.delta_lock.get(), &st)
+                  : ::stat(delta_file(dir, loaded.pkg.name).c_str(), &st);
+    stamps.push_back(rc == 0 && S_ISREG(st.st_mode) ? stamp_from(st) : Stamp{});
+  }
+  return stamps;
+}
+
+// Takes over the view of an earlier load when the files still look as they
+// did then; true when it did.
+bool reuse_view(const Store& store, Loaded& loaded, Loaded* earlier) {
+  if (!earlier || earlier->pkg.name != loaded.pkg.name) return false;
+  std::vector<Stamp> now = delta_stamps(store, loaded);
+  now.insert(now.begin(), loaded.stamps[0]);
+  if (now != earlier->stamps) return false;
+  loaded.pkg = std::move(earlier->pkg);
+  loaded.skipped = std::move(earlier->skipped);
+  loaded.applied = earlier->applied;
+  loaded.stamps = std::move(now);
+  earlier->pkg.name.clear();
+  return true;
+}
+
+}  // namespace
+
+int load(const Store& store, std::string_view package, Access access, bool strict, Loaded& loaded,
+         Loaded* earlier) {
   if (!valid_package(package)) return err_invalid;
   loaded.pkg = Package{};
   loaded.pkg.name = std::string(package);
@@ -298,6 +331,10 @@ int load(const Store& store, std::string_view package, Access access, bool stric
   loaded.stamps.assign(1, stamp_from(st));
   if (access != Access::read) {
     if (int err = lock_savedir_delta(store, package, access, loaded)) return err;
+  }
+  if (reuse_view(store, loaded, earlier)) {
+    if (access == Access::read) loaded.config_lock.reset();
+    return ok;
   }
   std::string text;
   if (!read_all(loaded.config_lock.get(), text, st.st_size)) return err_io;
@@ -318,7 +355,12 @@ int append(Loaded& loaded, const std::vector<Delta>& deltas) {
   std::string text;
   for (const Delta& d : deltas) text += format_record(loaded.pkg.name, d);
   if (::lseek(loaded.delta_lock.get(), 0, SEEK_END) < 0) return err_io;
-  return write_all(loaded.delta_lock.get(), text) ? ok : err_io;
+  if (!write_all(loaded.delta_lock.get(), text)) return err_io;
+  // The view now holds the changes as a reader replaying the delta sees them.
+  replay(text, loaded);
+  struct stat st;
+  if (::fstat(loaded.delta_lock.get(), &st) == 0) loaded.stamps.back() = stamp_from(st);
+  return ok;
 }
 
 // Until the rename the old file and the full delta stand; from the rename

@@ -227,8 +227,13 @@ struct Loaded {
   mode_t config_mode = 0644;
 };
 
-int load(const Store& store, std::string_view package, Access access, bool strict, Loaded& loaded);
-// Appends records to the savedir delta held by a stage load.
+// Loads the package under the locks access asks for. With earlier (a view a
+// previous load left, locks released), its package is taken over instead of
+// reading the files again when they still look the same.
+int load(const Store& store, std::string_view package, Access access, bool strict, Loaded& loaded,
+         Loaded* earlier = nullptr);
+// Appends records to the savedir delta held by a stage load, and applies
+// them to the loaded view as a replay would.
 int append(Loaded& loaded, const std::vector<Delta>& deltas);
 // Writes the package of a commit load (if anything applied) and empties the
 // savedir delta.

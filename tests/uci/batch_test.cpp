@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "platform/uci/store.h"
 #include "tests/uci/store_fixture.h"
 
 namespace {
@@ -51,6 +52,26 @@ TEST_F(BatchTest, RunsOneCommandPerLineAndGoesOnAfterErrors) {
   EXPECT_EQ(open.status, 0);
   EXPECT_EQ(open.err.rfind("uci: Parse error (EOF with unterminated ')", 0), 0u) << open.err;
   EXPECT_EQ(uci({"get", "network.lan.a"}).out, "1\n");
+}
+
+TEST_F(BatchTest, EachCommandSeesWhatTheOneBeforeLeft) {
+  config("p", "config t s\n");
+  Result r = with_input(
+      "set p.s.a=1\nget p.s.a\ncommit p\nget p.s.a\nset p.s.a=2\nrevert p.s\nget p.s.a\n"
+      "add_list p.s.l=x\ndelete p.s.l\nget p.s.l\nadd p t\nadd p t\nshow p\n",
+      {"batch"});
+  EXPECT_EQ(r.out, "1\n1\n1\ncfg02b619\ncfg03b619\np.s=t\np.s.a='1'\np.@t[1]=t\np.@t[2]=t\n");
+  EXPECT_EQ(r.err, "uci: Entry not found\n");
+}
+
+TEST_F(BatchTest, AKeptViewServesOnlyWhileTheFilesLookTheSame) {
+  config("p", "config t s\n");
+  uci::Store store{conf, "", {delta}};
+  uci::Loaded first, second;
+  ASSERT_EQ(uci::load(store, "p", uci::Access::read, true, first), uci::ok);
+  uci({"set", "p.s.a=1"});  // another process stages a change
+  ASSERT_EQ(uci::load(store, "p", uci::Access::read, true, second, &first), uci::ok);
+  EXPECT_NE(second.pkg.sections[0].find("a"), nullptr);
 }
 
 TEST_F(BatchTest, ReadsStandardInputWithoutAFile) {

@@ -103,6 +103,17 @@ request_open() {
   printf '%s' "$1" | "$E2E_RAWCLIENT" "$SOCK" "$2"
 }
 
+# The hex encoding requests carry passwords in.
+hex_of() {
+  printf '%s' "$1" | od -An -tx1 | tr -d ' \n'
+}
+
+# login NAME PASSWORD: prints the reply.
+login() {
+  request "$(printf 'POST /route/login\n<LOGIN><USER_NAME>%s</USER_NAME><PASSWD>%s</PASSWD></LOGIN>' \
+    "$1" "$(hex_of "$2")")"$'\n\n'
+}
+
 # A UCI config folder with the stock files of the repository, for changing a
 # few options before a device starts with --config.
 stock_config() {

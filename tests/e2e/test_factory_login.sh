@@ -14,16 +14,6 @@ device_mac() {
   dev_exec cat "/sys/class/net/$1/address" | tr a-f A-F
 }
 
-hex_of() {
-  printf '%s' "$1" | od -An -tx1 | tr -d ' \n'
-}
-
-# login NAME PASSWORD: prints the reply.
-login() {
-  request "$(printf 'POST /route/login\n<LOGIN><USER_NAME>%s</USER_NAME><PASSWD>%s</PASSWD></LOGIN>' \
-    "$1" "$(hex_of "$2")")"$'\n\n'
-}
-
 # change_password NAME OLD NEW: prints the reply.
 change_password() {
   request "$(printf 'POST /route/passwd\n<PASSWD><USER_NAME>%s</USER_NAME><NEW_NAME>%s</NEW_NAME>' \

@@ -249,7 +249,7 @@ int vlan_get(int fd, char* /*sub_path*/, size_t /*sub_path_len*/, char* /*rest*/
 }
 
 int vlan_post(int fd, char* body, size_t body_len, char* sub_path) {
-  if (sub_path) return reply_code(fd, NO_SERVICE);
+  if (sub_path) return refuse_sub_path(fd, sub_path, body);
   parsed_body request(body, body_len);
   if (!request.ok()) return reply_code(fd, FORMAT_ERROR);
   vlan_board board = current_board();

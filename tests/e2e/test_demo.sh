@@ -10,6 +10,8 @@ test_demo_runs_and_stops_its_device() {
   out=$(demo 2>&1) || fail "demo failed: $out"
   expect_contains "$out" '$ pallactl get system/basic' "request shown"
   expect_contains "$out" '<CODE>1</CODE>' "reply to the unknown service"
+  expect_contains "$out" "dhcp.@host[0].mac='3c:15:c2:a1:07:5e'" "the static lease it posted"
+  expect_not_contains "$out" $'\033' "terminal escapes in output that is no terminal"
   expect_contains "$out" "socket $E2E_WORK/demo/root/tmp/route" "device started"
   [ ! -e "$E2E_WORK/demo" ] || fail "demo left its device folder"
 }
@@ -22,5 +24,11 @@ test_demo_keep_leaves_a_device_to_talk_to() {
   DEV=$E2E_WORK/demo SOCK=$E2E_WORK/demo/root/tmp/route
   dev_running || fail "device not running after --keep"
   expect_eq "$(request $'GET /route/networks/lan\n\n')" "$(envelope 1 'NO SERVICE')" "request"
-  dev_down
+  # The commands it prints work as printed (the last one stops the device).
+  local line
+  while IFS= read -r line; do
+    echo "\$ $line"
+    eval "$line" </dev/null >/dev/null || fail "printed command failed: $line"
+  done < <(sed -n '/== The device keeps running/,$ s/^  //p' <<<"$out")
+  ! dev_running || fail "the printed stop command left the device running"
 }

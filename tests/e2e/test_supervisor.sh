@@ -102,7 +102,7 @@ test_devices_have_their_own_token_blocks() {
 # waits a second before each new fork instead of spinning.
 test_supervisor_backs_off_while_the_socket_cannot_be_bound() {
   dev_up ap
-  local sup worker forks
+  local sup sup2 worker forks
   read -r sup worker < <(agent_pids)
   dev_exec sh -c 'rm /tmp/route && mkdir /tmp/route'
   dev_exec kill -9 "$worker"

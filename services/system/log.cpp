@@ -17,8 +17,12 @@ namespace {
 constexpr const char* base64_alphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr size_t base64_line = 72;
-// The logs are 16 KiB ring buffers; this bounds what is taken of a reader.
+// The system log is a 16 KiB ring buffer; this bounds what is taken of it.
 constexpr size_t log_read_limit = 64 * 1024;
+// The kernel's ring buffer is read whole (it is far smaller than this) and
+// its last 16 KiB are shown.
+constexpr size_t kernel_read_limit = 1024 * 1024;
+constexpr size_t kernel_tail = 16 * 1024;
 // Longest remote host name a POST stores.
 constexpr size_t host_name_limit = 253;
 
@@ -26,8 +30,8 @@ constexpr size_t host_name_limit = 253;
 
 // The log text, escaped and Base64-encoded whole, so the client can always
 // decode it and the document always ends with its closing text.
-int log_document(int fd, const char* command) {
-  std::string escaped = xml_escape(fx().capture(command, log_read_limit));
+int log_document(int fd, const std::string& log) {
+  std::string escaped = xml_escape(log);
   std::string doc = xml_declaration;
   doc += "<LOG><MSG>";
   doc += base64_encode(escaped.data(), escaped.size());
@@ -43,6 +47,13 @@ int remote_document(int fd) {
           stored_text("system.@system[0].log_port").c_str());
   send_all(fd, doc);
   return 0;
+}
+
+// The last 16 KiB of the kernel log, cut here rather than by a second
+// program in a pipeline.
+std::string kernel_log_tail() {
+  std::string log = fx().capture("/bin/dmesg", kernel_read_limit);
+  return log.size() > kernel_tail ? log.substr(log.size() - kernel_tail) : log;
 }
 
 // ---- POST ----
@@ -139,8 +150,8 @@ std::string base64_encode(const char* data, size_t length) {
 
 int log_get(int fd, char* sub_path, size_t sub_path_len, char* /*rest*/) {
   std::string path = sub_path ? std::string(sub_path, sub_path_len) : std::string();
-  if (path == "/syslog") return log_document(fd, "/sbin/logread");
-  if (path == "/kerlog") return log_document(fd, "/bin/dmesg|tail -c 16k");
+  if (path == "/syslog") return log_document(fd, fx().capture("/sbin/logread", log_read_limit));
+  if (path == "/kerlog") return log_document(fd, kernel_log_tail());
   if (path == "/config") return remote_document(fd);
   return reply_code(fd, NO_SERVICE);
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "agent/config.h"
 #include "agent/server.h"
@@ -93,4 +94,17 @@ inline std::string cfg_get_cut(const std::string& path, size_t size) {
   std::string value = cfg_get(path);
   if (value.size() >= size) value.resize(size - 1);
   return value;
+}
+
+// The lines of a text without their line feeds; a last line without one
+// counts, an empty text has none.
+inline std::vector<std::string> text_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
 }

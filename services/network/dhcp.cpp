@@ -121,12 +121,8 @@ int get_clients(int fd) {
   std::string doc = xml_declaration;
   doc += "<DHCP>";
   int count = 0;
-  size_t start = 0;
-  while (start < leases.size()) {
-    size_t end = leases.find('\n', start);
-    if (end == std::string::npos) end = leases.size();
-    if (append_lease(doc, leases.substr(start, end - start))) ++count;
-    start = end + 1;
+  for (const std::string& line : text_lines(leases)) {
+    if (append_lease(doc, line)) ++count;
   }
   appendf(doc, "<CLIENTS_NUM>%d</CLIENTS_NUM></DHCP>", count);
   send_all(fd, doc);

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "agent/config.h"
 #include "agent/server.h"
@@ -81,13 +82,9 @@ int get_traffic(int fd) {
     return reply_result(fd, 5, std::strerror(errno ? errno : ENOENT));
   std::string doc = xml_declaration;
   doc += "<SYSTEM><TRAFFIC>";
-  size_t start = 0;
-  for (int line = 0; start < table.size(); ++line) {
-    size_t end = table.find('\n', start);
-    if (end == std::string::npos) end = table.size();
-    if (line >= 2) doc += traffic_entry(table.substr(start, end - start));
-    start = end + 1;
-  }
+  std::vector<std::string> lines = text_lines(table);
+  // The first two lines are the column headings.
+  for (size_t i = 2; i < lines.size(); ++i) doc += traffic_entry(lines[i]);
   doc += "</TRAFFIC></SYSTEM>";
   send_all(fd, doc);
   return 0;
@@ -136,12 +133,7 @@ memory_figures memory() {
                 {"MemFree:", &figures.free},
                 {"Buffers:", &figures.buffers},
                 {"Cached:", &figures.cached}};
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    start = end + 1;
+  for (const std::string& line : text_lines(text)) {
     for (auto& item : wanted) {
       if (line.rfind(item.key, 0) != 0) continue;
       size_t number = line.find_first_not_of(' ', std::strlen(item.key));

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include "platform/uci/store.h"
 #include "tests/uci/store_fixture.h"
 
 namespace {
@@ -62,16 +61,6 @@ TEST_F(BatchTest, EachCommandSeesWhatTheOneBeforeLeft) {
       {"batch"});
   EXPECT_EQ(r.out, "1\n1\n1\ncfg02b619\ncfg03b619\np.s=t\np.s.a='1'\np.@t[1]=t\np.@t[2]=t\n");
   EXPECT_EQ(r.err, "uci: Entry not found\n");
-}
-
-TEST_F(BatchTest, AKeptViewServesOnlyWhileTheFilesLookTheSame) {
-  config("p", "config t s\n");
-  uci::Store store{conf, "", {delta}};
-  uci::Loaded first, second;
-  ASSERT_EQ(uci::load(store, "p", uci::Access::read, true, first), uci::ok);
-  uci({"set", "p.s.a=1"});  // another process stages a change
-  ASSERT_EQ(uci::load(store, "p", uci::Access::read, true, second, &first), uci::ok);
-  EXPECT_NE(second.pkg.sections[0].find("a"), nullptr);
 }
 
 TEST_F(BatchTest, ReadsStandardInputWithoutAFile) {

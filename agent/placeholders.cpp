@@ -13,4 +13,3 @@
   }
 #define PLACEHOLDER(name) PLACEHOLDER_GET(name) PLACEHOLDER_POST(name)
 
-PLACEHOLDER_GET(uplink)

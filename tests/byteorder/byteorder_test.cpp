@@ -12,6 +12,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "agent/startup.h"
+#include "probes/probes.h"
 #include "services/system/login.h"
 #include "tests/support/fake_effects.h"
 #include "tools/macprov/mac_provision.h"
@@ -162,6 +164,43 @@ TEST(NetworkOrder, FerrinFieldsAreBigEndianOnEveryProcessor) {
   EXPECT_EQ(bytes_of(to.sin_port, 0, 2), (Bytes{0x22, 0xc5}));  // 8901
   EXPECT_EQ(bytes_of(to.sin_addr, 0, 4), (Bytes{192, 168, 10, 1}));
   EXPECT_EQ(to.sin_family, AF_INET);
+}
+
+// The discovery probes' frames and the fields they read back from answers.
+const std::uint8_t probe_mac[6] = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
+
+TEST(NetworkOrder, DhcpDiscoverIsLaidOutInNetworkOrder) {
+  std::uint8_t d[dhcp_message_size];
+  dhcp_discover_build(0x12345678, probe_mac, d);
+  EXPECT_EQ(Bytes(d, d + 12), (Bytes{1, 1, 6, 0, 0x12, 0x34, 0x56, 0x78, 0x00, 0xff, 0x80, 0x00}));
+  EXPECT_EQ(Bytes(d + 28, d + 34), Bytes(probe_mac, probe_mac + 6));
+  EXPECT_EQ(Bytes(d + 236, d + 243), (Bytes{0x63, 0x82, 0x53, 0x63, 53, 1, 1}));
+  EXPECT_EQ(std::count(d, d + sizeof d, 0), static_cast<long>(sizeof d - 22)) << "no END option";
+
+  // The answer's transaction id is read in network order.
+  in_addr server{};
+  inet_pton(AF_INET, "203.0.113.1", &server);
+  EXPECT_TRUE(dhcp_answer_counts(d, sizeof d, 0x12345678, probe_mac, server, {}));
+  EXPECT_FALSE(dhcp_answer_counts(d, sizeof d, 0x78563412, probe_mac, server, {}));
+}
+
+TEST(NetworkOrder, PadiIsLaidOutInNetworkOrder) {
+  std::uint8_t padi[pppoe_padi_size];
+  pppoe_padi_build(probe_mac, padi);
+  EXPECT_EQ(Bytes(padi, padi + sizeof padi),
+            (Bytes{0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x02, 0x11, 0x22, 0x33, 0x44, 0x55,
+                   0x88, 0x63, 0x11, 0x09, 0x00, 0x00, 0x00, 0x04, 0x01, 0x01, 0x00, 0x00}));
+}
+
+TEST(NetworkOrder, PadoLengthsAreReadInNetworkOrder) {
+  Bytes pado = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55, 0x02, 0xac, 0,    0,
+                0,    1,    0x88, 0x63, 0x11, 0x07, 0x00, 0x00, 0x00, 0x0a,
+                0x01, 0x02, 0x00, 0x02, 'a',  'c',  0x01, 0x01, 0x00, 0x00};
+  EXPECT_TRUE(pado_judge(pado.data(), pado.size(), probe_mac).accepted);
+  pado[18] = 0x01;
+  pado[19] = 0x02;
+  EXPECT_EQ(pado_judge(pado.data(), pado.size(), probe_mac).err,
+            "Bogus PPPoE length field (258)\n");
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 # A test is a function test_NAME in a file test_TOPIC.sh; it runs in its own
 # bash with "set -euo pipefail" and fails on the first failing command or
 # assertion. Environment from the runner: E2E_REPO, E2E_BIN (build/bin),
-# E2E_WORK (this test's scratch folder), E2E_SHMTOOL and E2E_RAWCLIENT
-# (static helpers, see shmtool.c and rawclient.c).
+# E2E_WORK (this test's scratch folder), E2E_SHMTOOL, E2E_RAWCLIENT and
+# E2E_WIREPEER (static helpers, see shmtool.c, rawclient.c and wirepeer.c).
 # shellcheck shell=bash
 
 devsim=$E2E_REPO/sim/devsim
@@ -81,6 +81,18 @@ peer_exec() {
   local cable=$1
   shift
   "$devsim" peer --state "$DEV" --cable "$cable" -- "$@"
+}
+
+# Prints "SUPERVISOR WORKER" pids (device view): the supervisor is the pallad
+# whose parent is init, the worker its child.
+agent_pids() {
+  dev_exec ps -o pid,ppid,args | awk '
+    $3 == "/usr/sbin/pallad" { parent[$1] = $2 }
+    END {
+      for (p in parent) if (parent[p] == 1) sup = p
+      for (p in parent) if (parent[p] == sup) worker = p
+      print sup, worker
+    }'
 }
 
 # dev_install HOSTFILE DEVPATH: copies a file into the running device, from

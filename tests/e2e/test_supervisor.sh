@@ -30,18 +30,6 @@ served_at_once() {
   expect_eq "$reply" "$(envelope 2 'NOT SUPPORT SERVICE')" "${1:-request after the kill}"
 }
 
-# Prints "SUPERVISOR WORKER" pids (device view): the supervisor is the pallad
-# whose parent is init, the worker its child.
-agent_pids() {
-  dev_exec ps -o pid,ppid,args | awk '
-    $3 == "/usr/sbin/pallad" { parent[$1] = $2 }
-    END {
-      for (p in parent) if (parent[p] == 1) sup = p
-      for (p in parent) if (parent[p] == sup) worker = p
-      print sup, worker
-    }'
-}
-
 test_agent_daemonises_with_one_worker() {
   dev_up ap
   local sup worker

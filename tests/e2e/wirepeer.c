@@ -167,7 +167,8 @@ static void take_frame(const uint8_t* frame, size_t length, int outgoing) {
     print_hex("pppoe", frame, length);
     if (frame[15] != 0x09) return;
     for (int i = 0; i < action_count; i++)
-      if (!is_dhcp_action(actions[i]) && strcmp(actions[i], "flood")) answer_padi(frame + 6, actions[i]);
+      if (!is_dhcp_action(actions[i]) && strcmp(actions[i], "flood"))
+        answer_padi(frame + 6, actions[i]);
   } else if (type == 0x0800 && length >= 14 + 20 + 8) {
     const uint8_t* ip = frame + 14;
     size_t header = (size_t)(ip[0] & 0x0f) * 4;
@@ -178,7 +179,8 @@ static void take_frame(const uint8_t* frame, size_t length, int outgoing) {
     if (!outgoing) print_hex("dhcp", udp + 8, length - 14 - header - 8);
     if (udp[8] != 1) return;
     for (int i = 0; i < action_count; i++)
-      if (is_dhcp_action(actions[i])) answer_discover(udp + 8, length - 14 - header - 8, actions[i]);
+      if (is_dhcp_action(actions[i]))
+        answer_discover(udp + 8, length - 14 - header - 8, actions[i]);
   }
 }
 

@@ -68,6 +68,7 @@ TEST_F(Uplink, ModeChoosesTheInterfaceAndAnswersReachTheDocument) {
 TEST_F(Uplink, SubPathIsRefusedBeforeAnyProbe) {
   EXPECT_EQ(routed_reply("GET /route/uplink/x"), envelope(1, "NO SERVICE"));
   EXPECT_EQ(routed_reply("GET /route/uplink/"), envelope(1, "NO SERVICE"));
+  EXPECT_EQ(routed_reply("POST /route/uplink\n<UPLINK/>"), envelope(1, "NO SERVICE"));
   EXPECT_TRUE(probed.empty());
 }
 

@@ -32,6 +32,8 @@ test_zone_change_governs_local_times() {
   now=$(cur_time_of "$doc")
   expect_contains "$doc" "<TIME_ZONE>$zone</TIME_ZONE><ZONE_NAME>Asia/Shanghai</ZONE_NAME><TIME_SERVER>pool.ntp.org</TIME_SERVER><CUSTOM>0</CUSTOM></TIME>" "GET"
   expect_eq "$(ctime_of "$doc")" "$(TZ=$zone date -d "@$now" '+%Y-%m-%d %H:%M:%S')" "CTIME in the new zone"
+  # So does the system document's clock (compared to the hour).
+  expect_contains "$(request $'GET /route/system/basic\n\n')" "<CTIME>$(TZ=$zone date '+%a %b %e %H:')" "system CTIME"
   # The lease list follows the same zone.
   local expiry
   read -r expiry _ < <(dev_exec head -n1 /tmp/dhcp.leases)

@@ -3,7 +3,6 @@
 #include <event2/event.h>
 #include <event2/util.h>
 #include <fcntl.h>
-#include <malloc.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -80,29 +79,25 @@ constexpr int write_retry_limit = 500;
 // A connection that has not sent its whole request this long after it was
 // accepted is closed, so idle clients cannot hold the descriptors forever.
 constexpr long request_deadline_ms = 10000;
-// Above this many open connections, freed buffers go back to the system once
-// every connection has ended.
-constexpr size_t trim_after_connections = 64;
 
 // One accepted connection that has not completed its request yet. Every such
 // connection is in the pending list, oldest first (accept order, so also
-// deadline order).
+// deadline order). The buffer comes last, so a short request touches one page
+// of the record.
 struct conn_state {
-  char buffer[request_buffer_size];
   size_t fill = 0;
   event* read_event = nullptr;
   evutil_socket_t fd = -1;
   long long deadline_ms = 0;
   conn_state* older = nullptr;
   conn_state* newer = nullptr;
+  char buffer[request_buffer_size];
 };
 
 // The pending list and the one timer that fires at its oldest deadline.
 struct pending_list {
   conn_state* oldest = nullptr;
   conn_state* newest = nullptr;
-  size_t count = 0;
-  size_t most = 0;
   event* deadline_timer = nullptr;
 } pending;
 
@@ -141,7 +136,6 @@ void pending_add(conn_state* conn) {
   else
     pending.oldest = conn;
   pending.newest = conn;
-  if (++pending.count > pending.most) pending.most = pending.count;
   if (pending.oldest == conn) arm_deadline_timer();
 }
 
@@ -150,7 +144,6 @@ void pending_remove(conn_state* conn) {
   (conn->older ? conn->older->newer : pending.oldest) = conn->newer;
   (conn->newer ? conn->newer->older : pending.newest) = conn->older;
   conn->older = conn->newer = nullptr;
-  --pending.count;
   if (was_oldest) arm_deadline_timer();
 }
 
@@ -172,11 +165,6 @@ void conn_close(evutil_socket_t fd, conn_state* conn) {
   close(fd);
   event_free(conn->read_event);
   delete conn;
-  // Many connections at once leave freed buffers the heap would keep.
-  if (pending.count == 0 && pending.most > trim_after_connections) {
-    malloc_trim(0);
-    pending.most = 0;
-  }
 }
 
 // Ends every connection whose deadline has passed.

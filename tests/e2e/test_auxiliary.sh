@@ -64,7 +64,7 @@ test_changemode_passes_the_protocol_as_one_word_then_reboots() {
   post changemode '<MODE><PROTOCOL>1;touch /tmp/owned</PROTOCOL></MODE>' >/dev/null || true
   wait_for 10 eval '! dev_running' || fail "device still runs after the switch"
   expect_eq "$(cat "$DEV/root/sim/commands.log")" "$(printf '%s\n' '/usr/sbin/fw_printenv mode' \
-    '/usr/sbin/changemode.sh 1;touch /tmp/owned')" "commands"
+    '/usr/sbin/changemode.sh 1;touch /tmp/owned' /sbin/reboot)" "commands"
   [ ! -e "$DEV/root/tmp/owned" ] || fail "the protocol text ran as a command"
   expect_contains "$(cat "$DEV/root/sim/state/fw_env")" "mode=1;touch /tmp/owned" "recorded"
 }

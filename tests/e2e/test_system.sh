@@ -12,10 +12,16 @@ element() {
   sed -n "s|.*<$1>\\([^<]*\\)</$1>.*|\\1|p" <<<"$2" | head -n1
 }
 
-# Ends with the device gone; the agent's strace shows a sync() before the
-# reboot(2) with the given command.
+# The device ended as ENDED says (restart, poweroff).
+expect_ended() {
+  wait_for 10 test -s "$DEV/run/ended" || fail "device did not end"
+  expect_eq "$(cat "$DEV/run/ended")" "$1" "how the device ended"
+}
+
+# The device ended by the given reboot(2) command, and the agent's strace
+# shows a sync() just before it.
 expect_restart_after_sync() {
-  wait_for 10 eval '! dev_running' || fail "device still runs"
+  if [ "$1" = LINUX_REBOOT_CMD_POWER_OFF ]; then expect_ended poweroff; else expect_ended restart; fi
   local trace
   trace=$(grep -E 'sync\(\)|reboot\(' "$DEV/root/sim/agent.strace")
   expect_contains "$trace" "sync()" "strace"
@@ -69,13 +75,19 @@ test_traffic_lists_every_interface_of_the_device() {
   expect_contains "$reply" "</TRAFFIC></SYSTEM>" "whole document"
 }
 
+# The agent's clock stands at 09:05:03 UTC on 2 March 2026.
 test_backup_then_restore_brings_the_settings_back() {
-  dev_up ap --strace
+  local config
+  config=$(stock_config utc)
+  set_option "$config/system" system timezone UTC0
+  dev_up ap --strace --config "$config" --faketime '2026-03-02 09:05:03'
+  expect_contains "$(request $'GET /route/system/basic\n\n')" \
+    $'<CTIME>Mon Mar  2 09:05:03 2026\n</CTIME>' "clock"
   expect_eq "$(request $'GET /route/system/backup\n\n')" \
     '<?xml version="1.0" encoding="utf-8"?><SYSTEM><URL>bakfile.bin</URL></SYSTEM>' "backup"
   local archive
   archive=$(dev_exec readlink /www/bakfile.bin)
-  [[ $archive =~ ^/tmp/backup-[0-9]+-[0-9]+:[0-9]+:[0-9]+\.tar\.gz$ ]] || fail "link [$archive]"
+  expect_eq "$archive" /tmp/backup-202632-9:5:3.tar.gz "archive name"
   dev_exec tar -tzf "$archive" | grep -qx 'etc/config/system' || fail "no system file in the archive"
   post_system basic '<S><SYSDEVGROUP>changed</SYSDEVGROUP><SYSDEVNAME>n</SYSDEVNAME></S>' >/dev/null
   expect_eq "$(post_system active '<A><ACT>Restore</ACT><URL>../etc/config/network</URL></A>')" \
@@ -93,7 +105,7 @@ test_restore_url_never_reaches_the_shell() {
   # The agent works in /: an injected command would leave /pwned-N there.
   post_system active '<A><ACT>Restore</ACT><URL>x;touch pwned-1;$(touch pwned-2)</URL></A>' 5 \
     >/dev/null || true
-  wait_for 10 eval '! dev_running' || fail "device still runs"
+  expect_ended restart
   expect_eq "$(ls "$DEV/root" | grep pwned || true)" "" "files made by the URL"
 }
 
@@ -117,7 +129,7 @@ test_reset_signals_everything_and_empties_the_overlay() {
   dev_up ap --strace
   [ -n "$(ls "$DEV/root/overlay")" ] || fail "stock overlay is empty"
   post_system active '<A><ACT>Reset</ACT></A>' 5 >/dev/null || true
-  wait_for 10 eval '! dev_running' || fail "device still runs"
+  expect_ended restart
   expect_eq "$(ls -A "$DEV/root/overlay")" "" "overlay"
   expect_contains "$(cat "$DEV/root/sim/agent.strace")" "kill(-1, SIGTERM)" "kill -1"
 }
@@ -127,7 +139,7 @@ test_upgrade_without_keeping_settings() {
   dev_exec sh -c 'echo image >/tmp/fw.bin'
   expect_eq "$(post_system active '<A><ACT>Upgrade</ACT></A>')" "$(envelope 3 'FORMAT ERROR')" "no URL"
   post_system active '<A><ACT>Upgrade</ACT><URL>fw.bin</URL><SAVE_CFG>0</SAVE_CFG></A>' 5 >/dev/null || true
-  wait_for 10 eval '! dev_running' || fail "device still runs"
+  expect_ended restart
   expect_contains "$(cat "$CMDLOG")" "/sbin/sysupgrade -n /tmp/fw.bin" "command"
   expect_eq "$(ls -A "$DEV/root/overlay")" "" "overlay after -n"
 }

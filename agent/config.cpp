@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "platform/effects.h"
+#include "platform/owned_fd.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
 #include "platform/uci/store.h"
@@ -122,20 +123,6 @@ char* read_first_line(const char* command, char* buffer, size_t size) {
 }
 
 // ---- interface information ----
-
-class Socket {
- public:
-  explicit Socket(int fd) : fd_(fd) {}
-  ~Socket() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 void format_inet(const ifreq& request, char* field, size_t size) {
   const auto* address = reinterpret_cast<const sockaddr_in*>(&request.ifr_addr);
@@ -324,20 +311,20 @@ bool netmask_valid(const char* text) {
 int iface_info(const char* ifname, iface_record* record) {
   if (!ifname || !record) return EINVAL;
   if (std::strlen(ifname) >= IFNAMSIZ) return ENAMETOOLONG;
-  Socket sock(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (sock.fd() < 0) return errno;
+  OwnedFd sock(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (sock.get() < 0) return errno;
 
   ifreq request;
   std::memset(&request, 0, sizeof request);
   std::memcpy(request.ifr_name, ifname, std::strlen(ifname));
 
-  if (ioctl(sock.fd(), SIOCGIFHWADDR, &request) < 0) return errno;
+  if (ioctl(sock.get(), SIOCGIFHWADDR, &request) < 0) return errno;
   format_hwaddr(request, record->hwaddr, sizeof record->hwaddr);
-  if (ioctl(sock.fd(), SIOCGIFADDR, &request) < 0) return errno;
+  if (ioctl(sock.get(), SIOCGIFADDR, &request) < 0) return errno;
   format_inet(request, record->addr, sizeof record->addr);
-  if (ioctl(sock.fd(), SIOCGIFNETMASK, &request) < 0) return errno;
+  if (ioctl(sock.get(), SIOCGIFNETMASK, &request) < 0) return errno;
   format_inet(request, record->netmask, sizeof record->netmask);
-  if (ioctl(sock.fd(), SIOCGIFBRDADDR, &request) < 0) return errno;
+  if (ioctl(sock.get(), SIOCGIFBRDADDR, &request) < 0) return errno;
   format_inet(request, record->broadcast, sizeof record->broadcast);
   return 0;
 }

@@ -12,30 +12,12 @@
 #include <string>
 
 #include "platform/effects.h"
+#include "platform/owned_fd.h"
 
 namespace {
 
 // Every connection of the process binds its own local path.
 int open_counter = 0;
-
-class OwnedSocket {
- public:
-  explicit OwnedSocket(int fd) : fd_(fd) {}
-  ~OwnedSocket() {
-    if (fd_ >= 0) close(fd_);
-  }
-  OwnedSocket(const OwnedSocket&) = delete;
-  OwnedSocket& operator=(const OwnedSocket&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
 
 bool set_path(sockaddr_un& address, const std::string& path) {
   if (path.size() >= sizeof address.sun_path) return false;
@@ -85,7 +67,7 @@ int request_ok(ctrl_conn* conn, const char* command) {
 ctrl_conn* ctrl_open(const char* ctrl_path) {
   std::unique_ptr<ctrl_conn> conn(new (std::nothrow) ctrl_conn{});
   if (!conn) return nullptr;
-  OwnedSocket sock(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  OwnedFd sock(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   if (sock.get() < 0) return nullptr;
 
   char local[64];

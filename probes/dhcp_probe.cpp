@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/effects.h"
+#include "platform/owned_fd.h"
 #include "probes/probe_io.h"
 #include "probes/probes.h"
 
@@ -56,7 +57,7 @@ int open_client_socket(const char* ifname, uint8_t mac[6]) {
     std::printf("Error: Could not create socket!");
     return -1;
   }
-  probe_socket owned(fd);
+  OwnedFd owned(fd);
   int on = 1;
   if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) < 0) {
     std::printf("Error: Could not set reuse address option on DHCP socket!");
@@ -138,7 +139,7 @@ bool dhcp_answer_counts(const uint8_t* datagram, size_t length, uint32_t xid, co
 int dhcp_probe(const char* ifname) {
   if (!probe_ifname_fits(ifname)) return 0;
   uint8_t mac[6] = {};
-  probe_socket socket_fd(open_client_socket(ifname, mac));
+  OwnedFd socket_fd(open_client_socket(ifname, mac));
   int valid = 0;
   if (socket_fd.ok()) {
     std::srand(static_cast<unsigned>(fx().now()));

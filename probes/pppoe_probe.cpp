@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "agent/server.h"
+#include "platform/owned_fd.h"
 #include "probes/probe_io.h"
 #include "probes/probes.h"
 
@@ -134,7 +135,7 @@ void print_step(const char* where, int line) {
 // made with protocol 0 and gets the discovery Ethertype only at bind, so no
 // frame of another interface is queued before it is bound.
 int open_discovery_socket(const char* ifname, uint8_t mac[6]) {
-  probe_socket owned(socket(AF_PACKET, SOCK_RAW, 0));
+  OwnedFd owned(socket(AF_PACKET, SOCK_RAW, 0));
   int fd = owned.get();
   if (fd < 0) {
     if (errno == EPERM)
@@ -266,7 +267,7 @@ int pppoe_probe(const char* ifname) {
   print_step("pppoe_discover", 558);
   if (!probe_ifname_fits(ifname)) return 0;
   uint8_t mac[6] = {};
-  probe_socket discovery(open_discovery_socket(ifname, mac));
+  OwnedFd discovery(open_discovery_socket(ifname, mac));
   if (!discovery.ok()) return 0;
   print_step("pppoe_discover", 560);
   uint8_t padi[pppoe_padi_size];

@@ -2,7 +2,6 @@
 
 #include <ifaddrs.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -10,10 +9,6 @@
 #include <ctime>
 
 #include "probes/probes.h"
-
-probe_socket::~probe_socket() {
-  if (fd_ >= 0) close(fd_);
-}
 
 int64_t monotonic_ms() {
   timespec now{};

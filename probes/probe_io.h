@@ -1,6 +1,6 @@
-// The small socket layer the two probes share: an owned descriptor, a
-// deadline on the monotonic clock, interface request records filled with a
-// bound, and the device's own IPv4 addresses.
+// The small socket layer the two probes share: a deadline on the monotonic
+// clock, interface request records filled with a bound, and the device's own
+// IPv4 addresses.
 #pragma once
 
 #include <net/if.h>
@@ -8,24 +8,6 @@
 
 #include <cstdint>
 #include <vector>
-
-class probe_socket {
- public:
-  explicit probe_socket(int fd) : fd_(fd) {}
-  ~probe_socket();
-  probe_socket(const probe_socket&) = delete;
-  probe_socket& operator=(const probe_socket&) = delete;
-  int get() const { return fd_; }
-  bool ok() const { return fd_ >= 0; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
 
 // Milliseconds on the monotonic clock: a clock step during a probe neither
 // stretches nor cuts its window.

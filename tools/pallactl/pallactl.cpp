@@ -11,6 +11,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "platform/owned_fd.h"
 #include "tools/pallactl/pretty.h"
 
 namespace {
@@ -36,20 +37,6 @@ const char* const kUsageText =
 
 // The agent reads at most this much of a request; more is closed unanswered.
 constexpr size_t kRequestLimit = 16384;
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 struct Options {
   const char* socket_path = "/tmp/route";
@@ -308,7 +295,7 @@ int main(int argc, char** argv) {
             "pallactl: warning: the request has %zu bytes; the agent reads at most %zu and "
             "closes a longer one without a reply\n",
             request.size(), kRequestLimit);
-  Fd conn(connect_to(opt.socket_path));
+  OwnedFd conn(connect_to(opt.socket_path));
   if (conn.get() < 0) {
     fprintf(stderr, "pallactl: %s: %s\n", opt.socket_path, strerror(errno));
     return kNoReply;

@@ -17,6 +17,12 @@ namespace {
 
 constexpr const char* fallback_lan_address = "192.168.188.253";
 
+// Stages a value only when the store holds another: the committed files are
+// the same, and a switch starts a process for each change only.
+void set_changed(const std::string& path, const std::string& value) {
+  if (cfg_get(path) != value) cfg_set(path, value);
+}
+
 bool dhcp_client_lan(int mode) {
   return mode == 4 || mode == 5;
 }
@@ -25,24 +31,24 @@ bool dhcp_client_lan(int mode) {
 // LAN interface names that follow replace it within the same switch.
 void wan_exitbridge() {
   if (cfg_get_cut("system.@system[0].wan_exitbridge", 16).rfind('1', 0) != 0) return;
-  cfg_set("network.lan.ifname", board_family(board_hardver()) ? "eth1" : "eth0.2");
+  set_changed("network.lan.ifname", board_family(board_hardver()) ? "eth1" : "eth0.2");
 }
 
 void write_network_settings(int mode) {
   if (mode == 2) wan_exitbridge();
-  cfg_set("network.wan.ifname", mode == 1 ? wan_ifname : "");
-  cfg_set("network.lan.ifname", mode == 1 ? lan_ifname : bridge_ifnames);
-  cfg_set("network.lan.proto", dhcp_client_lan(mode) ? "dhcp" : "static");
+  set_changed("network.wan.ifname", mode == 1 ? wan_ifname : "");
+  set_changed("network.lan.ifname", mode == 1 ? lan_ifname : bridge_ifnames);
+  set_changed("network.lan.proto", dhcp_client_lan(mode) ? "dhcp" : "static");
   if (dhcp_client_lan(mode)) {
     std::string address = cfg_get_cut("network.lan.vantor_ipaddr", 32);
-    cfg_set("network.lan.ipaddr", address.empty() ? fallback_lan_address : address.c_str());
+    set_changed("network.lan.ipaddr", address.empty() ? fallback_lan_address : address);
   }
-  cfg_set("dhcp.lan.ignore", mode <= 2 ? "0" : "1");
-  if (mode != 1) cfg_set("network.qos.disable", "1");
+  set_changed("dhcp.lan.ignore", mode <= 2 ? "0" : "1");
+  if (mode != 1) set_changed("network.qos.disable", "1");
 }
 
 void set_vap(int slot, const char* option, const char* value) {
-  cfg_set(iface_option_path(slot, option), value);
+  set_changed(iface_option_path(slot, option), value);
 }
 
 // Every VAP joins the LAN as an access point; only the main VAPs ("00" and

@@ -106,7 +106,12 @@ TEST_F(ModeSwitch, WritesEachModesSettings) {
 }
 
 TEST_F(ModeSwitch, Mode5SetsWdsCapabilitiesOfTheMainVaps) {
+  mode_switch(4);
+  fake.clear_commands();
   EXPECT_EQ(mode_switch(5), 0);
+  // Values already stored are not staged again.
+  for (const std::string& command : fake.commands())
+    EXPECT_EQ(command.find("network.lan.proto"), std::string::npos) << command;
   EXPECT_EQ(committed("wireless.@wifi-iface[0].nawds_defcaps"), "5");
   EXPECT_EQ(cfg_get("wireless.@wifi-iface[4].nawds_defcaps"), "36");
   EXPECT_EQ(cfg_get("wireless.@wifi-iface[0].nawds_override") +

@@ -8,19 +8,14 @@
 
 #include "agent/server.h"
 #include "agent/startup.h"
+#include "platform/clock.h"
 
 namespace {
 
 // A worker that ends sooner than this after its start (it cannot bind the
 // socket, say) is replaced only after a pause of the same length, so the
 // supervisor does not fork thousands of workers a second.
-constexpr long long short_life_ms = 1000;
-
-long long monotonic_ms() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
+constexpr int64_t short_life_ms = 1000;
 
 }  // namespace
 
@@ -34,7 +29,7 @@ int main(int argc, char**) {
   if (argc < 2 && daemon(0, 0) != 0) perror("daemon");
 
   for (;;) {
-    long long started_ms = monotonic_ms();
+    int64_t started_ms = monotonic_ms();
     pid_t worker = fork();
     if (worker == 0) _exit(server_run());
     if (worker < 0) {

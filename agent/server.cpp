@@ -19,6 +19,7 @@
 
 #include "agent/factory.h"
 #include "agent/services.h"
+#include "platform/clock.h"
 
 const get_service get_services[] = {
     {"network", network_get},
@@ -88,7 +89,7 @@ struct conn_state {
   size_t fill = 0;
   event* read_event = nullptr;
   evutil_socket_t fd = -1;
-  long long deadline_ms = 0;
+  int64_t deadline_ms = 0;
   conn_state* older = nullptr;
   conn_state* newer = nullptr;
   char buffer[request_buffer_size];
@@ -100,12 +101,6 @@ struct pending_list {
   conn_state* newest = nullptr;
   event* deadline_timer = nullptr;
 } pending;
-
-long long monotonic_ms() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 void on_read(evutil_socket_t fd, short, void* arg);
 // Ends a connection at once: served when its whole request has arrived in the
@@ -121,7 +116,7 @@ void arm_deadline_timer() {
     event_del(pending.deadline_timer);
     return;
   }
-  long long wait_ms = pending.oldest->deadline_ms - monotonic_ms();
+  int64_t wait_ms = pending.oldest->deadline_ms - monotonic_ms();
   if (wait_ms < 0) wait_ms = 0;
   timeval wait{static_cast<time_t>(wait_ms / 1000),
                static_cast<suseconds_t>(wait_ms % 1000 * 1000)};
@@ -169,7 +164,7 @@ void conn_close(evutil_socket_t fd, conn_state* conn) {
 
 // Ends every connection whose deadline has passed.
 void on_deadline(evutil_socket_t, short, void*) {
-  long long now = monotonic_ms();
+  int64_t now = monotonic_ms();
   while (pending.oldest && pending.oldest->deadline_ms <= now) end_connection(pending.oldest);
   arm_deadline_timer();
 }

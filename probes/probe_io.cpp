@@ -10,12 +10,6 @@
 
 #include "probes/probes.h"
 
-int64_t monotonic_ms() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
 int wait_readable(int fd, int64_t deadline_ms) {
   // poll rather than select: no limit on the descriptor's number.
   for (;;) {

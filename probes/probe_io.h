@@ -9,9 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-// Milliseconds on the monotonic clock: a clock step during a probe neither
-// stretches nor cuts its window.
-int64_t monotonic_ms();
+#include "platform/clock.h"
 
 // Waits until fd is readable or the deadline (monotonic_ms) has passed;
 // after an interruption the wait goes on with the time left. Returns 1 when

@@ -168,3 +168,24 @@ block_time() {
     echo $((16#$b))
   fi
 }
+
+# image_at PATH: a shell command that writes a firmware image the device's
+# sysupgrade accepts (it begins with the image header's magic) to PATH.
+image_at() {
+  echo "printf '\\047\\005\\031\\126image' >$1"
+}
+
+# iptables_calls: the argument vectors the device's iptables stand-in
+# recorded (/sim/iptables.log), one call a line: the arguments after the
+# program, each quoted as bash's printf %q quotes, joined by blanks.
+iptables_calls() {
+  local fields i=0 n line
+  [ -s "$DEV/root/sim/iptables.log" ] || return 0
+  mapfile -d '' fields <"$DEV/root/sim/iptables.log"
+  while [ $i -lt ${#fields[@]} ]; do
+    n=${fields[i]}
+    line=$(printf '%q ' "${fields[@]:i+2:n-1}")
+    echo "${line% }"
+    i=$((i + n + 1))
+  done
+}

@@ -41,7 +41,7 @@ test_factory_reset_ends_only_that_device() {
 
 test_sysupgrade_ends_only_that_device() {
   two_devices
-  dev_exec sh -c 'echo image >/tmp/fw.bin; /sbin/sysupgrade -n /tmp/fw.bin' || true
+  dev_exec sh -c "$(image_at /tmp/fw.bin); /sbin/sysupgrade -n /tmp/fw.bin" || true
   expect_only_a_ended
   expect_eq "$(ls -A "$DEV/root/overlay")" "" "overlay after sysupgrade -n"
   expect_contains "$(cat "$DEV/root/sim/commands.log")" "/sbin/sysupgrade -n /tmp/fw.bin" "command log"
@@ -52,8 +52,11 @@ test_sysupgrade_keeps_settings_and_refuses_a_missing_image() {
   local status=0
   dev_exec /sbin/sysupgrade /tmp/missing.bin 2>/dev/null || status=$?
   expect_eq "$status" 1 "missing image"
-  dev_running || fail "device ended on a missing image"
-  dev_exec sh -c 'echo image >/tmp/fw.bin; /sbin/sysupgrade /tmp/fw.bin' || true
+  status=0
+  dev_exec sh -c 'echo image >/tmp/bad.bin; /sbin/sysupgrade /tmp/bad.bin' 2>/dev/null || status=$?
+  expect_eq "$status" 1 "image without a header"
+  dev_running || fail "device ended on a missing or invalid image"
+  dev_exec sh -c "$(image_at /tmp/fw.bin); /sbin/sysupgrade /tmp/fw.bin" || true
   wait_for 10 eval '! dev_running' || fail "device still runs"
   [ -n "$(ls "$DEV/root/overlay")" ] || fail "overlay emptied without -n"
 }

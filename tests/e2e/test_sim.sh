@@ -2,6 +2,8 @@
 # ended, and what it keeps from its caller.
 # shellcheck shell=bash
 
+declaration='<?xml version="1.0" encoding="utf-8"?>'
+
 test_bare_names_reach_the_stand_ins() {
   dev_up ap
   dev_exec sh -c 'echo "0 4 * * * reboot" >/etc/crontabs/root'
@@ -75,4 +77,67 @@ test_up_and_down_of_missing_folders() {
   [ ! -e "$dir" ] || fail "a failed up left its new state folder"
   err=$("$devsim" down --state "$dir" 2>&1) || fail "down of a missing folder failed"
   expect_contains "$err" "no such state folder" "down of a missing folder"
+}
+
+test_firewall_start_runs_the_user_include_through_the_recorder() {
+  dev_up ap
+  dev_exec sh -c "cat >/etc/firewall.user" <<'INCLUDE'
+iptables -I FORWARD -m string --string "evil.com; touch /tmp/owned" --algo bm -j DROP
+iptables -t nat -F
+INCLUDE
+  dev_exec /sbin/fw3 start
+  dev_exec /sbin/fw restart
+  local once
+  once=$(printf '%s\n' '-I FORWARD -m string --string evil.com\;\ touch\ /tmp/owned --algo bm -j DROP' \
+    '-t nat -F')
+  expect_eq "$(iptables_calls)" "$once"$'\n'"$once" "argument vectors"
+  dev_exec test ! -e /tmp/owned || fail "the include's text ran as a command"
+}
+
+test_fixed_proc_files_reach_the_agent() {
+  dev_up ap
+  dev_exec sh -c 'mkdir -p /sim/state/proc/net
+    echo "12345.67 100.00" >/sim/state/proc/uptime
+    printf "MemTotal:  64000 kB\nMemFree:  1000 kB\nBuffers:  2000 kB\nCached:  3000 kB\n" >/sim/state/proc/meminfo
+    echo "cpu  11 12 13 14 15 16 17 0 0 0" >/sim/state/proc/stat
+    printf "Inter-|\n face |\n  eth9: 4294967301 7 0 0 0 0 0 0 4294967302 8 0 0 0 0 0 0\n" >/sim/state/proc/net/dev
+    /sim/bin/proc-fix'
+  expect_eq "$(request $'GET /route/system/traffic\n\n')" \
+    "$declaration<SYSTEM><TRAFFIC><INTERFACE><NAME>eth9</NAME><SEND_BYTES>6</SEND_BYTES><SEND_PKTS>8</SEND_PKTS><RECV_BYTES>5</RECV_BYTES><RECV_PKTS>7</RECV_PKTS></INTERFACE></TRAFFIC></SYSTEM>" \
+    "traffic from the fixed net/dev"
+  local basic
+  basic=$(request $'GET /route/system/basic\n\n')
+  expect_contains "$basic" "<UPTIME>12345</UPTIME>" "uptime"
+  expect_contains "$basic" "<MEM_INFO><TOTAL>64000</TOTAL><FREE>1000</FREE><CACHED>3000</CACHED><BUFFER>2000</BUFFER></MEM_INFO>" "meminfo"
+  expect_contains "$basic" "<CPU_INFO><USER>11</USER><NICE>12</NICE><SYSTEM>13</SYSTEM><IDLE>14</IDLE>" "stat"
+  dev_exec sh -c 'rm -r /sim/state/proc; /sim/bin/proc-fix'
+  expect_contains "$(request $'GET /route/system/traffic\n\n')" "<NAME>br-lan</NAME>" "the kernel's net/dev again"
+}
+
+test_stand_ins_keep_their_state() {
+  dev_up ap
+  dev_exec sh -c '/etc/init.d/telnet start; uci set system.@system[0].tn_disable=0; /etc/init.d/telnet start'
+  expect_eq "$(dev_exec cat /sim/state/telnet)" running "telnet after start with tn_disable 0"
+  dev_exec /etc/init.d/sysntpd restart
+  expect_eq "$(dev_exec cat /sim/sysntpd.servers)" $'0.pool.ntp.org\n1.pool.ntp.org' "NTP servers"
+  dev_exec sh -c 'printf "mode=1\n\tsecond line\nbootdelay=1\n" >/sim/state/fw_env'
+  expect_eq "$(dev_exec fw_printenv mode)" $'mode=1\nsecond line' "two-line value"
+  dev_exec sh -c 'changemode.sh; changemode.sh ""'
+  expect_eq "$(dev_exec cat /sim/changemode.calls)" $'0\n1 \'\'' "changemode.sh arguments"
+  dev_exec /sim/bin/usb-plug sdx1 32m 1024
+  expect_eq "$(dev_exec blkid /dev/sdx1 | cut -d: -f1)" /dev/sdx1 "blkid of a plugged partition"
+  expect_contains "$(dev_exec df -k /mnt/sdx1)" "/dev/sdx1" "df of a plugged partition"
+  dev_exec /sim/bin/usb-unplug sdx1
+  expect_eq "$(dev_exec blkid)" '/dev/mtdblock5: TYPE="squashfs"' "blkid after unplugging"
+}
+
+test_boards_have_their_switch_vlans() {
+  local case board expected
+  for case in 'switch:0t 1 2 3 4,0t 5' 'dual9344:' 'kv8100:0t 2,0t 3' 'mt:0t 1 2 3 4t'; do
+    board=${case%%:*} expected=${case#*:}
+    dev_up "$board" --board "$board"
+    expect_eq "$(dev_exec sh -c "uci show network | sed -n \"s/^network.@switch_vlan.*ports='\\(.*\\)'/\\1/p\"" |
+      paste -sd,)" "$expected" "switch VLAN maps of $board"
+    dev_down
+  done
 }

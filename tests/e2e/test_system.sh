@@ -136,7 +136,7 @@ test_reset_signals_everything_and_empties_the_overlay() {
 
 test_upgrade_without_keeping_settings() {
   dev_up ap
-  dev_exec sh -c 'echo image >/tmp/fw.bin'
+  dev_exec sh -c "$(image_at /tmp/fw.bin)"
   expect_eq "$(post_system active '<A><ACT>Upgrade</ACT></A>')" "$(envelope 3 'FORMAT ERROR')" "no URL"
   post_system active '<A><ACT>Upgrade</ACT><URL>fw.bin</URL><SAVE_CFG>0</SAVE_CFG></A>' 5 >/dev/null || true
   expect_ended restart

@@ -2,8 +2,7 @@
  * own sending side (unlike pallactl, which half-closes), then prints what
  * comes back until the peer closes. Lets the tests see whether the agent
  * answers a request that is not complete.
- *   rawclient SOCKET SECONDS [MS] < request
- *     MS: send one byte every MS milliseconds (a slow client)
+ *   rawclient SOCKET SECONDS < request
  *   rawclient --hold COUNT SOCKET SECONDS
  *     opens COUNT connections that send one byte each, prints "open N",
  *     waits SECONDS, then prints "closed N": how many the peer has closed
@@ -16,7 +15,6 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <time.h>
 #include <unistd.h>
 
 static int connect_to(const char* path) {
@@ -31,11 +29,6 @@ static int connect_to(const char* path) {
     return -1;
   }
   return fd;
-}
-
-static void pause_ms(long ms) {
-  struct timespec t = {ms / 1000, (ms % 1000) * 1000000L};
-  nanosleep(&t, NULL);
 }
 
 static int hold(int count, const char* path, int seconds) {
@@ -68,23 +61,20 @@ static int hold(int count, const char* path, int seconds) {
 
 int main(int argc, char** argv) {
   if (argc == 5 && strcmp(argv[1], "--hold") == 0) return hold(atoi(argv[2]), argv[3], atoi(argv[4]));
-  if (argc != 3 && argc != 4) {
-    fprintf(stderr, "usage: rawclient SOCKET SECONDS [MS] < request\n"
+  if (argc != 3) {
+    fprintf(stderr, "usage: rawclient SOCKET SECONDS < request\n"
                     "       rawclient --hold COUNT SOCKET SECONDS\n");
     return 2;
   }
   int fd = connect_to(argv[1]);
   if (fd < 0) return 1;
-  long byte_ms = argc == 4 ? atol(argv[3]) : 0;
   char buf[65536];
   ssize_t n;
   while ((n = read(0, buf, sizeof buf)) > 0) {
     for (ssize_t done = 0; done < n;) {
-      size_t chunk = byte_ms > 0 ? 1 : (size_t)(n - done);
-      ssize_t w = send(fd, buf + done, chunk, MSG_NOSIGNAL);
+      ssize_t w = send(fd, buf + done, (size_t)(n - done), MSG_NOSIGNAL);
       if (w <= 0) break; /* the peer may close early; read what it said */
       done += w;
-      if (byte_ms > 0) pause_ms(byte_ms);
     }
   }
   struct pollfd p = {fd, POLLIN, 0};

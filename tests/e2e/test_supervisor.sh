@@ -18,16 +18,10 @@ process_gone() {
   ! dev_exec kill -0 "$1" 2>/dev/null
 }
 
-# A request answered within 0.8 s of the old worker's end: the replacement
-# came at once, not after the pause for workers that end early.
-served_at_once() {
-  local tries=0 reply
-  until reply=$(request $'PUT /x\n\n' 5 2>/dev/null) && [ -n "$reply" ]; do
-    tries=$((tries + 1))
-    [ $tries -lt 16 ] || break
-    sleep 0.05
-  done
-  expect_eq "$reply" "$(envelope 2 'NOT SUPPORT SERVICE')" "${1:-request after the kill}"
+# The agent answers: used with wait_for 1, a replacement that came at once
+# rather than after the pause for workers that end early.
+serving() {
+  [ "$(request $'PUT /x\n\n' 5)" = "$(envelope 2 'NOT SUPPORT SERVICE')" ]
 }
 
 test_agent_daemonises_with_one_worker() {
@@ -45,14 +39,14 @@ test_killed_worker_is_replaced_at_once() {
   read -r sup worker < <(agent_pids)
   let_worker_age
   kill_worker -9 "$worker"
-  served_at_once
+  wait_for 1 serving || fail "not served after the kill"
   read -r sup2 worker2 < <(agent_pids)
   expect_eq "$sup2" "$sup" "supervisor"
   [ -n "$worker2" ] && [ "$worker2" != "$worker" ] || fail "worker not replaced ($worker -> $worker2)"
   # And again, with SIGTERM.
   let_worker_age
   kill_worker -TERM "$worker2"
-  served_at_once "after SIGTERM"
+  wait_for 1 serving || fail "not served after SIGTERM"
 }
 
 test_token_block_is_zeroed_and_survives_the_worker() {
@@ -67,7 +61,7 @@ test_token_block_is_zeroed_and_survives_the_worker() {
   read -r sup worker < <(agent_pids)
   let_worker_age
   kill_worker -9 "$worker"
-  served_at_once
+  wait_for 1 serving || fail "not served after the kill"
   block=$(dev_exec /tmp/shmtool read 3134)
   expect_eq "${block:0:14}" 746F6B656E2D41 "first bytes"
   expect_eq "${block:122:14}" 746F6B656E2D5A "last bytes"

@@ -115,3 +115,12 @@ test_full_filters_give_a_whole_document() {
   expect_eq "$(grep -o '<MAC>' <<<"$doc" | wc -l)" 226 "every address shown"
   expect_eq "${doc: -11}" "</WIRELESS>" "document closed"
 }
+
+test_extra_vaps_keep_their_names_in_gb2312() {
+  dev_up ap
+  local name=$'\xe4\xb8\xad\xe6\x96\x87'  # two ideographs in UTF-8
+  expect_eq "$(post_wireless vap "<R>$(psk_vap 02 "$name" ap 0)</R>")" "$ok" "POST /vap"
+  expect_eq "$(dev_exec uci get 'wireless.@wifi-iface[2].ssid' | od -An -tx1 | tr -d ' \n')" d6d0cec40a \
+    "stored in GB2312"
+  expect_contains "$(get_wireless vap/2g)" "<ID>02</ID><DISABLE>0</DISABLE><SSID>$name</SSID>" "shown in UTF-8"
+}

@@ -189,3 +189,19 @@ iptables_calls() {
     i=$((i + n + 1))
   done
 }
+
+# syslog_sink [ADDRESS [PORT]]: a remote syslog server at the far end of the
+# current device's cable wire0: ADDRESS (default 203.0.113.1, in the stock
+# WAN subnet of router mode) on wire0, and socat there appending every
+# datagram to port PORT (default 514) to SINKLOG ($DEV/remote-syslog.log).
+# Returns once it listens; the device's down ends it.
+syslog_sink() {
+  local address=${1:-203.0.113.1} port=${2:-514}
+  SINKLOG=$DEV/remote-syslog.log
+  : >"$SINKLOG"
+  "$devsim" peer --state "$DEV" --cable wire0 -- ip addr add "$address/24" dev wire0
+  "$devsim" peer --state "$DEV" --cable wire0 -- \
+    socat -u "UDP-RECV:$port,bind=$address" "OPEN:$SINKLOG,append" </dev/null >/dev/null 2>&1 &
+  wait_for 5 eval '"$devsim" peer --state "$DEV" --cable wire0 -- ss -Hlun | grep -q "$address:$port "' ||
+    fail "no syslog sink on $address:$port"
+}

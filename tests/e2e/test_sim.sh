@@ -141,3 +141,10 @@ test_boards_have_their_switch_vlans() {
     dev_down
   done
 }
+
+test_remote_syslog_sink_receives_forwarded_messages() {
+  dev_up ap
+  syslog_sink
+  dev_exec sh -c 'killall syslogd; /sbin/syslogd -L -R 203.0.113.1:514 -C16 && sleep 0.2 && logger -t e2e forwarded'
+  wait_for 5 grep -q 'e2e: forwarded' "$SINKLOG" || fail "nothing forwarded: [$(cat "$SINKLOG")]"
+}

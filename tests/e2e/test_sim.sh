@@ -148,3 +148,11 @@ test_remote_syslog_sink_receives_forwarded_messages() {
   dev_exec sh -c 'killall syslogd; /sbin/syslogd -L -R 203.0.113.1:514 -C16 && sleep 0.2 && logger -t e2e forwarded'
   wait_for 5 grep -q 'e2e: forwarded' "$SINKLOG" || fail "nothing forwarded: [$(cat "$SINKLOG")]"
 }
+
+test_switch_show_and_web_root() {
+  dev_up ap
+  expect_eq "$(dev_exec swconfig dev switch0 show)" $'VLAN 1:\n\tvid: 1\n\tports: 0t 1 2 3 4\nVLAN 2:\n\tvid: 2\n\tports: 0t 5' \
+    "committed switch VLANs"
+  dev_exec sh -c 'echo backup >/tmp/bak.tar.gz; ln -s /tmp/bak.tar.gz /www/bakfile.bin'
+  expect_eq "$(dev_exec wget -q -O - http://127.0.0.1/bakfile.bin)" backup "download through the web server"
+}

@@ -113,13 +113,15 @@ test_uplink_flood_of_foreign_frames_does_not_hold_the_agent() {
 # A port that is down or missing: the normal document, and the same worker.
 test_uplink_failed_steps_answer_and_keep_the_worker() {
   dev_up ap
-  local sup worker after
+  local sup worker after fds
   read -r sup worker < <(agent_pids)
+  fds=$(dev_exec ls "/proc/$worker/fd" | wc -l)
   dev_exec ip link set eth0 down
   expect_eq "$(uplink)" "$(uplink_doc '' '')" "port down"
   dev_exec ip link del eth0.2
   expect_eq "$(uplink)" "$(uplink_doc '' '')" "interface missing"
   read -r _ after < <(agent_pids)
   expect_eq "$after" "$worker" "worker"
+  expect_eq "$(dev_exec ls "/proc/$worker/fd" | wc -l)" "$fds" "open descriptors"
   expect_eq "$(request $'GET /route/uplink/x\n\n')" "$(envelope 1 'NO SERVICE')" "sub-path"
 }

@@ -27,6 +27,7 @@ test_firewall_round_trip() {
     "GET"
   expect_eq "$(dev_exec cat /etc/firewall.user)" \
     'iptables -I FORWARD -p all -m string --string "example.com/?a=1&b=2" --algo kmp -j ACCEPT' "URL line"
+  expect_eq "$(iptables_calls | uniq)" "-I FORWARD -p all -m string --string example.com/\?a=1\&b=2 --algo kmp -j ACCEPT" "URL rule at the firewall start"
   expect_eq "$(dev_exec uci changes firewall)" "" "committed"
   expect_eq "$(dev_exec uci get firewall.@redirect[-1].enabled)" 1 "forward enabled"
   expect_eq "$(dev_exec uci get firewall.@redirect[0].name)" MGT-REMOTE "management forward kept"
@@ -35,6 +36,11 @@ test_firewall_round_trip() {
   expect_eq "$(post firewall '<FIREWALL/>')" "$ok" "empty POST"
   expect_eq "$(request $'GET /route/firewall\n\n')" "$declaration<FIREWALL><FILTER><MODE></MODE></FILTER></FIREWALL>" "emptied"
   expect_eq "$(dev_exec cat /etc/firewall.user)" "" "no URL lines"
+  # Without an IPv4 address on the LAN bridge the forward is stored off.
+  dev_exec ip addr flush dev br-lan
+  expect_eq "$(post firewall "<FIREWALL>$forward</FIREWALL>")" "$ok" "POST without a LAN address"
+  expect_eq "$(dev_exec uci get firewall.@redirect[-1].enabled)" 0 "forward off"
+  expect_eq "$(dev_exec uci -q get firewall.@redirect[-3].src_dip || true)" "" "no LAN address stored"
 }
 
 test_firewall_texts_never_run() {
@@ -44,10 +50,12 @@ test_firewall_texts_never_run() {
   expect_eq "$(post firewall "$body")" "$ok" "POST"
   expect_eq "$(dev_exec uci get firewall.@url[0].url)" "$url" "URL stored exactly"
   expect_eq "$(dev_exec uci get firewall.@rule[-1].dest_port)" "80;touch /tmp/p7" "port stored exactly"
-  # The firewall runs this file as a shell script at every start.
-  dev_exec sh -c 'iptables() { printf "%s\n" "$@" >/tmp/argv; }; . /etc/firewall.user'
-  expect_contains "$(dev_exec cat /tmp/argv)" $'--string\n'"$url"$'\n--algo' "URL one argument"
+  # The firewall ran the URL line as a shell script when it started.
+  expect_eq "$(iptables_calls | uniq)" "-I FORWARD -p all -m string --string $(printf %q "$url") --algo kmp -j REJECT" "URL one argument"
   dev_exec sh -c 'ls /tmp/p[0-9] 2>/dev/null' && fail "a request text ran a command"
+  # And again at the next start (a second-order text would run every time).
+  dev_exec /sbin/fw3 start
+  dev_exec sh -c 'ls /tmp/p[0-9] 2>/dev/null' && fail "a stored text ran a command"
   expect_eq "$(post firewall '<FIREWALL><FILTER><MODE>deny</MODE></FILTER></FIREWALL>')" "$refused" "bad mode"
   expect_eq "$(post firewall '<FIREWALL><FILTER><MODE>allow</MODE><URL>a&#10;touch /tmp/p8</URL></FILTER></FIREWALL>')" "$refused" "URL with a line feed"
   expect_eq "$(dev_exec uci get firewall.@url[0].url)" "$url" "refused POSTs change nothing"
@@ -85,5 +93,7 @@ test_mgt_reboot_time_never_reaches_cron_raw() {
   # Switching off commits too.
   expect_eq "$(post mgt '<MGT><AUTO_REBOOT><DISABLE>1</DISABLE><TIME>4</TIME></AUTO_REBOOT></MGT>')" "$ok" "off"
   expect_eq "$(dev_exec uci changes system)" "" "switch committed"
+  expect_eq "$(log_count '/usr/bin/crontab -r')" 1 "crontab -r"
+  dev_exec test ! -e /etc/crontabs/root || fail "the root crontab is still there"
   expect_eq "$(request $'GET /route/mgt/a/b\n\n')" "$(envelope 1 'NO SERVICE')" "two-level sub-path"
 }

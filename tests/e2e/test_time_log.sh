@@ -28,6 +28,7 @@ test_zone_change_governs_local_times() {
   expect_eq "$(dev_exec uci get system.@system[0].timezone)" "$zone" "committed zone"
   expect_eq "$(dev_exec uci changes system)" "" "nothing left staged"
   expect_eq "$(log_count '/etc/init.d/sysntpd restart')" 1 "NTP restart"
+  expect_eq "$(dev_exec cat /sim/sysntpd.servers)" pool.ntp.org "NTP servers in use"
   doc=$(request $'GET /route/time\n\n')
   now=$(cur_time_of "$doc")
   expect_contains "$doc" "<TIME_ZONE>$zone</TIME_ZONE><ZONE_NAME>Asia/Shanghai</ZONE_NAME><TIME_SERVER>pool.ntp.org</TIME_SERVER><CUSTOM>0</CUSTOM></TIME>" "GET"
@@ -45,6 +46,9 @@ test_clock_text_is_one_word() {
   dev_up ap
   expect_eq "$(post time '<TIME><CUR_TIME>0101;touch /tmp/pwned</CUR_TIME></TIME>')" "$ok" "POST"
   dev_exec test ! -e /tmp/pwned || fail "the clock text ran a command"
+  expect_eq "$(log_count '/bin/date 0101;touch /tmp/pwned')" 1 "date got the text as one argument"
+  expect_eq "$(post time '<TIME><CUR_TIME>2026.12.08-07:50:00</CUR_TIME></TIME>')" "$ok" "POST"
+  expect_eq "$(log_count '/bin/date 2026.12.08-07:50:00')" 1 "plain clock text"
   expect_eq "$(log_count '/etc/init.d/sysntpd restart')" 0 "the clock alone restarts nothing"
   expect_eq "$(post time/x '<TIME><TIME_ZONE>UTC0</TIME_ZONE></TIME>')" "$(envelope 1 'NO SERVICE')" "sub-path"
 }
@@ -75,11 +79,18 @@ test_logs_arrive_escaped_and_whole() {
 
 test_remote_target() {
   dev_up ap
+  # A syslog sink at the far end of the LAN cable.
+  local sink=$E2E_WORK/remote-syslog.log
+  peer_exec wire0 ip addr add 192.168.1.5/24 dev wire0
+  peer_exec wire0 socat -u UDP-RECV:514,bind=192.168.1.5 "OPEN:$sink,creat,append" &
   expect_eq "$(post log '<LOG><REMOTE><IP>192.168.1.5</IP><PORT></PORT></REMOTE><ACT>SYS_CLEAN</ACT></LOG>')" "$ok" "POST"
   expect_eq "$(request $'GET /route/log/config\n\n')" "$declaration<LOG><REMOTE><IP>192.168.1.5</IP><PORT></PORT></REMOTE></LOG>" "GET"
   expect_eq "$(log_count '/usr/bin/killall syslogd')" 1 "one restart"
   expect_eq "$(log_count '/sbin/syslogd -L -R 192.168.1.5:514 -l 8 -C16')" 1 "syslogd with the target"
   expect_eq "$(dev_exec uci changes system)" "" "committed"
+  expect_eq "$(dev_exec pidof syslogd | wc -w)" 1 "the old daemon ended"
+  dev_exec logger -t e2e 'to the sink'
+  wait_for 5 grep -q 'e2e: to the sink' "$sink" || fail "nothing reached the remote sink"
   # A target that is no host name is refused and changes nothing.
   expect_eq "$(post log '<LOG><REMOTE><IP>x;touch /tmp/pwned</IP></REMOTE></LOG>')" "$(envelope 3 'FORMAT ERROR')" "bad host"
   expect_eq "$(dev_exec uci get system.@system[0].log_ip)" 192.168.1.5 "target kept"

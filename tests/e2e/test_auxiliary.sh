@@ -66,7 +66,27 @@ test_changemode_passes_the_protocol_as_one_word_then_reboots() {
   expect_eq "$(cat "$DEV/root/sim/commands.log")" "$(printf '%s\n' '/usr/sbin/fw_printenv mode' \
     '/usr/sbin/changemode.sh 1;touch /tmp/owned' /sbin/reboot)" "commands"
   [ ! -e "$DEV/root/tmp/owned" ] || fail "the protocol text ran as a command"
-  expect_contains "$(cat "$DEV/root/sim/state/fw_env")" "mode=1;touch /tmp/owned" "recorded"
+  expect_eq "$(cat "$DEV/root/sim/changemode.calls")" "1 '1;touch /tmp/owned'" "one argument"
+}
+
+test_changemode_shows_a_multi_line_mode_as_one_line() {
+  dev_up ap
+  dev_exec sh -c "printf 'mode= 4\\n\\t7 \\n' >/sim/state/fw_env"
+  expect_eq "$(get changemode)" "$declaration<MODE><PROTOCOL>4 7</PROTOCOL></MODE>" "two lines"
+  dev_exec sh -c ': >/sim/state/fw_env'
+  expect_eq "$(get changemode)" "$declaration<MODE><PROTOCOL>0</PROTOCOL></MODE>" "unset"
+}
+
+test_usb_lists_mounted_partitions_once() {
+  dev_up ap
+  expect_eq "$(get usb)" "$declaration<USB></USB>" "no disk"
+  dev_exec /sim/bin/usb-plug sdx1 32m
+  dev_exec /sim/bin/usb-plug sdx10 64m 1024
+  dev_exec sh -c 'echo "/dev/sdy1: TYPE=\"vfat\"" >>/sim/state/blkid' # listed, not mounted
+  expect_eq "$(get usb)" "$declaration<USB><DEVICE><NAME>/dev/sdx1</NAME><SIZE>32.0M</SIZE><USED>0</USED><AVAILABLE>32.0M</AVAILABLE><PERCENT>0%</PERCENT></DEVICE><DEVICE><NAME>/dev/sdx10</NAME><SIZE>64.0M</SIZE><USED>1.0M</USED><AVAILABLE>63.0M</AVAILABLE><PERCENT>2%</PERCENT></DEVICE></USB>" \
+    "each partition once"
+  dev_exec /sim/bin/usb-unplug sdx10
+  expect_not_contains "$(get usb)" "sdx10" "unplugged"
 }
 
 test_superauth_and_dbmode() {

@@ -156,3 +156,10 @@ test_switch_show_and_web_root() {
   dev_exec sh -c 'echo backup >/tmp/bak.tar.gz; ln -s /tmp/bak.tar.gz /www/bakfile.bin'
   expect_eq "$(dev_exec wget -q -O - http://127.0.0.1/bakfile.bin)" backup "download through the web server"
 }
+
+test_trace_keeps_the_agent_output() {
+  dev_up ap --trace
+  request $'POST /route/dhcp\n\n<DHCP><LEASETIME>24h</LEASETIME></DHCP>\n\n' >/dev/null
+  expect_contains "$(cat "$DEV/agent.log")" 'cmd uci set dhcp.lan.leasetime="24h"' "agent log"
+  expect_eq "$(grep -c uci "$CMDLOG" || true)" 0 "store commands in the command log"
+}

@@ -145,7 +145,8 @@ test_boards_have_their_switch_vlans() {
 test_remote_syslog_sink_receives_forwarded_messages() {
   dev_up ap
   syslog_sink
-  dev_exec sh -c 'killall syslogd; /sbin/syslogd -L -R 203.0.113.1:514 -C16 && sleep 0.2 && logger -t e2e forwarded'
+  # The new syslogd starts once the old one has ended.
+  dev_exec sh -c 'killall syslogd; sleep 1; /sbin/syslogd -L -R 203.0.113.1:514 -C16 && sleep 0.5 && logger -t e2e forwarded'
   wait_for 5 grep -q 'e2e: forwarded' "$SINKLOG" || fail "nothing forwarded: [$(cat "$SINKLOG")]"
 }
 

@@ -20,13 +20,8 @@ ddns_body='<DDNS><USER_NAME>me</USER_NAME><PASSWD>secret</PASSWD><DISABLE>0</DIS
 send $'POST /route/ddns\n'"$ddns_body"$'\n\n'
 send $'POST /route/storage/1\n'"$(printf '%04096d' 0)"$'\n\n'
 
-echo "== latency, $count requests each (loadgen: one connection per request)"
-echo "-- bare round trip"
-"$loadgen" --bare --count "$count"
-for path in storage/1 usb ddns wifidog clcloud changemode dbmode; do
-  echo "-- GET /route/$path"
-  "$loadgen" --socket "$sock" --count "$count" --request "GET /route/$path"$'\n\n'
-done
+bare_latency
+get_latency storage/1 usb ddns wifidog clcloud changemode dbmode
 
 echo "== one POST each"
 post_cost "POST /storage/2 (4 KiB)" $'POST /route/storage/2\n'"$(printf '%04096d' 0)"$'\n\n'

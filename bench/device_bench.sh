@@ -1,8 +1,9 @@
 # The start shared by the benchmarks that run in a simulated device, sourced
 # by them with their own arguments (BUILD_DIR [COUNT]) followed by devsim up
 # options: sets repo, build, count, devsim, loadgen, state, sock and log,
-# starts the device and ends it when the benchmark exits. send and post_cost
-# send one request and give the figures of one POST.
+# starts the device and ends it when the benchmark exits. send sends one
+# request, post_cost gives the figures of one POST, bare_latency and
+# get_latency the latency figures.
 # shellcheck shell=bash
 bench_device_up() {
   repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -38,4 +39,20 @@ post_cost() {
   end=$(date +%s%N)
   c=$(last_pid)
   echo "-- $1: wall time $(((end - start) / 1000000)) ms, commands in the log $(wc -l <"$log"), processes started $((c - b - probe))"
+}
+
+# The heading of the latency figures and the bare round trip of this machine.
+bare_latency() {
+  echo "== latency, $count requests each (loadgen: one connection per request)"
+  echo "-- bare round trip"
+  "$loadgen" --bare --count "$count"
+}
+
+# get_latency PATH...: the latency of GET /route/PATH for each path.
+get_latency() {
+  local path
+  for path in "$@"; do
+    echo "-- GET /route/$path"
+    "$loadgen" --socket "$sock" --count "$count" --request "GET /route/$path"$'\n\n'
+  done
 }

@@ -13,13 +13,8 @@ bench_device_up "${1:-}" "${2:-500}"
 
 median() { sed -n 's/.*p50[^0-9]*\([0-9.]*\).*/\1/p' | head -n1; }
 
-echo "== latency, $count requests each (loadgen: one connection per request)"
-echo "-- bare round trip"
-"$loadgen" --bare --count "$count"
-echo "-- GET /route/network/lan"
-"$loadgen" --socket "$sock" --count "$count" --request $'GET /route/network/lan\n\n'
-echo "-- GET /route/dhcp/config"
-"$loadgen" --socket "$sock" --count "$count" --request $'GET /route/dhcp/config\n\n'
+bare_latency
+get_latency network/lan dhcp/config
 
 
 post_lan() {

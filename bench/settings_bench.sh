@@ -20,13 +20,8 @@ mgt_body="<MGT><MGT_PORT>8080</MGT_PORT><MAC_CLONE></MAC_CLONE><SMB_NAME>Office<
 send $'POST /route/firewall\n'"$firewall_body"$'\n\n'
 send $'POST /route/mgt\n'"$mgt_body"$'\n\n'
 
-echo "== latency, $count requests each (loadgen: one connection per request)"
-echo "-- bare round trip"
-"$loadgen" --bare --count "$count"
-for path in time firewall mgt log/config log/syslog log/kerlog; do
-  echo "-- GET /route/$path"
-  "$loadgen" --socket "$sock" --count "$count" --request "GET /route/$path"$'\n\n'
-done
+bare_latency
+get_latency time firewall mgt log/config log/syslog log/kerlog
 
 echo "== one POST each"
 post_cost "POST /time (zone, server, custom)" \

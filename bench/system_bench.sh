@@ -17,14 +17,9 @@ mode_switch() {
   post_cost "mode switch $1" $'POST /route/system/active\n<A><ACT>Mode</ACT><MODE>'"$2"$'</MODE></A>\n\n'
 }
 
-echo "== latency, $count requests each (loadgen: one connection per request)"
-echo "-- bare round trip"
-"$loadgen" --bare --count "$count"
+bare_latency
 post_cost "GET /system/basic, first of the worker (version copy)" $'GET /route/system/basic\n\n'
-for path in system/basic system/traffic vlan; do
-  echo "-- GET /route/$path"
-  "$loadgen" --socket "$sock" --count "$count" --request "GET /route/$path"$'\n\n'
-done
+get_latency system/basic system/traffic vlan
 
 echo "== one request each"
 post_cost "POST /system/basic (all four elements)" \

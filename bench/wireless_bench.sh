@@ -11,13 +11,8 @@ set -euo pipefail
 . "$(dirname "$0")/device_bench.sh"
 bench_device_up "${1:-}" "${2:-500}" --log-uci
 
-echo "== latency, $count requests each (loadgen: one connection per request)"
-echo "-- bare round trip"
-"$loadgen" --bare --count "$count"
-for path in config vap vap/2g; do
-  echo "-- GET /route/wireless/$path"
-  "$loadgen" --socket "$sock" --count "$count" --request "GET /route/wireless/$path"$'\n\n'
-done
+bare_latency
+get_latency wireless/config wireless/vap wireless/vap/2g
 
 
 advance='<ADVANCE><MODE>11ng</MODE><HTMODE>AUTO</HTMODE><COUNTRY>CN</COUNTRY><RSSI_THRES>0</RSSI_THRES><AMPDU>1</AMPDU><ACKTIMEOUT>64</ACKTIMEOUT><DISTANCE>1</DISTANCE><BINTVAL>100</BINTVAL><SHORTGI>1</SHORTGI><ISOLATE>0</ISOLATE><FRAG>2346</FRAG><RTS>2347</RTS><MAXSTA>32</MAXSTA><LEDSTATUS>1</LEDSTATUS><DFS_ENABLED>0</DFS_ENABLED><WDSONEKEY>0</WDSONEKEY><CCA_STEP>0</CCA_STEP></ADVANCE>'

@@ -62,7 +62,8 @@ test_changemode_passes_the_protocol_as_one_word_then_reboots() {
   expect_eq "$(post changemode '<MODE><PROTOCOL></PROTOCOL></MODE>')" "$(envelope 3 'FORMAT ERROR')" "empty"
   dev_running || fail "a refused switch rebooted"
   post changemode '<MODE><PROTOCOL>1;touch /tmp/owned</PROTOCOL></MODE>' >/dev/null || true
-  wait_for 10 eval '! dev_running' || fail "device still runs after the switch"
+  wait_for 10 test -s "$DEV/run/ended" || fail "device still runs after the switch"
+  expect_eq "$(cat "$DEV/run/ended")" restart "how the device ended"
   expect_eq "$(cat "$DEV/root/sim/commands.log")" "$(printf '%s\n' '/usr/sbin/fw_printenv mode' \
     '/usr/sbin/changemode.sh 1;touch /tmp/owned' /sbin/reboot)" "commands"
   [ ! -e "$DEV/root/tmp/owned" ] || fail "the protocol text ran as a command"

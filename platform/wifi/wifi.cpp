@@ -1,7 +1,6 @@
 #include "platform/wifi/wifi.h"
 
 #include <climits>
-#include <cmath>
 
 #include "platform/wifi/sim_driver.h"
 
@@ -35,8 +34,12 @@ void set_backend(Backend* backend) {
 }
 
 int dbm_to_mw(int dbm) {
-  double mw = std::pow(10.0, dbm / 10.0);
-  return mw >= INT_MAX ? INT_MAX : static_cast<int>(std::lround(mw));
+  // Each 10 dB multiplies by 10, each further 1 dB by 10^0.1; the result is
+  // truncated, as the radio drivers' own tools print it.
+  double mw = 1.0;
+  for (int i = 0; i < dbm / 10; ++i) mw *= 10.0;
+  for (int i = 0; i < dbm % 10; ++i) mw *= 1.25892541179;
+  return mw >= INT_MAX ? INT_MAX : static_cast<int>(mw);
 }
 
 }  // namespace wifi

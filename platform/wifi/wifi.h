@@ -105,7 +105,8 @@ void finish();
 // Installs another backend; nullptr restores the simulated device's one.
 void set_backend(Backend* backend);
 
-// Power in milliwatts of a level in dBm, rounded to the nearest milliwatt.
+// Power in milliwatts of a level in dBm, truncated (23 dBm gives 199); 1 for
+// levels of 0 dBm and below.
 int dbm_to_mw(int dbm);
 
 }  // namespace wifi

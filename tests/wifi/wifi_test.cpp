@@ -134,12 +134,15 @@ TEST(WifiLists, PowerLevelsInMilliwatts) {
   auto list = wifi::parse_txpowerlist("0\n3\n17\n20\nx\n27\n");
   ASSERT_EQ(5u, list.size());
   EXPECT_EQ(1, list[0].mw);
-  EXPECT_EQ(2, list[1].mw);  // 1.995 mW rounds up
+  EXPECT_EQ(1, list[1].mw);  // 1.995 mW is truncated
   EXPECT_EQ(50, list[2].mw);
   EXPECT_EQ(100, list[3].mw);
   EXPECT_EQ(501, list[4].mw);
-  EXPECT_EQ(0, wifi::dbm_to_mw(-10));
+  EXPECT_EQ(1, wifi::dbm_to_mw(-10));
   EXPECT_EQ(1000, wifi::dbm_to_mw(30));
+  EXPECT_EQ(199, wifi::dbm_to_mw(23));
+  EXPECT_EQ(7, wifi::dbm_to_mw(9));
+  EXPECT_EQ(19, wifi::dbm_to_mw(13));
 }
 
 TEST_F(WifiTest, BackendOnlyForInterfacesWithInfo) {

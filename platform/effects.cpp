@@ -6,6 +6,7 @@
 #include <sys/random.h>
 #include <sys/reboot.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -102,6 +103,12 @@ class LibcEffects : public Effects {
   }
 
   time_t now() override { return std::time(nullptr); }
+
+  long long now_us() override {
+    timeval tv{};
+    gettimeofday(&tv, nullptr);
+    return static_cast<long long>(tv.tv_sec) * 1000000LL + tv.tv_usec;
+  }
 
   void sleep_ms(unsigned ms) override {
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};

@@ -46,6 +46,9 @@ class Effects {
   virtual std::vector<std::string> list_dir(const std::string& path) = 0;
 
   virtual time_t now() = 0;
+  // Wall-clock time in microseconds since the epoch, as gettimeofday(2)
+  // gives it.
+  virtual long long now_us() = 0;
   virtual void sleep_ms(unsigned ms) = 0;
   // Fills buf with n unpredictable bytes; false when no randomness can be had.
   virtual bool random_bytes(void* buf, size_t n) = 0;

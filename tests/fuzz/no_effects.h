@@ -24,6 +24,7 @@ class NoEffects : public Effects {
   bool exists(const std::string&) override { return false; }
   std::vector<std::string> list_dir(const std::string&) override { return {}; }
   time_t now() override { return 0; }
+  long long now_us() override { return 0; }
   void sleep_ms(unsigned) override {}
   bool random_bytes(void* buf, size_t n) override {
     std::memset(buf, 0x5a, n);

@@ -50,6 +50,7 @@ class FakeEffects : public Effects {
   bool exists(const std::string& path) override;
   std::vector<std::string> list_dir(const std::string& path) override;
   time_t now() override { return now_; }
+  long long now_us() override { return now_us_ ? now_us_ : now_ * 1000000LL; }
   void sleep_ms(unsigned ms) override { sleeps_.push_back(ms); }
   bool random_bytes(void* buf, size_t n) override;
   int send_signal(pid_t pid, int sig) override;
@@ -85,6 +86,8 @@ class FakeEffects : public Effects {
   const std::vector<std::string>& lookups() const { return lookups_; }
 
   void set_now(time_t now) { now_ = now; }
+  // Sets the microsecond clock (otherwise it follows set_now).
+  void set_now_us(long long now_us) { now_us_ = now_us; }
   const std::vector<unsigned>& sleeps() const { return sleeps_; }
   // Random bytes are a fixed sequence; this makes random_bytes fail.
   void set_random_fails(bool fails) { random_fails_ = fails; }
@@ -118,6 +121,7 @@ class FakeEffects : public Effects {
   std::map<std::string, host_answer> hosts_;
   std::vector<std::string> lookups_;
   time_t now_ = 1700000000;
+  long long now_us_ = 0;
   std::vector<unsigned> sleeps_;
   bool random_fails_ = false;
   unsigned char random_next_ = 0;

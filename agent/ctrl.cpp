@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -54,10 +55,10 @@ bool is_event(const char* message, ssize_t length) {
   return length > 0 && message[0] == '<';
 }
 
-int request_ok(ctrl_conn* conn, const char* command) {
+int request_ok(ctrl_conn* conn, const char* command, int timeout_ms) {
   char reply[10];
   size_t reply_len = sizeof reply;
-  int result = ctrl_request(conn, command, std::strlen(command), reply, &reply_len);
+  int result = ctrl_request(conn, command, std::strlen(command), reply, &reply_len, timeout_ms);
   if (result < 0) return result;
   return reply_len == 3 && std::memcmp(reply, "OK\n", 3) == 0 ? 0 : -1;
 }
@@ -95,8 +96,12 @@ void ctrl_close(ctrl_conn* conn) {
 int ctrl_request(ctrl_conn* conn, const char* cmd, size_t cmd_len, char* reply, size_t* reply_len,
                  int timeout_ms) {
   if (send(conn->socket, cmd, cmd_len, MSG_NOSIGNAL) < 0) return -1;
+  // A peer that keeps sending events must not hold the caller past the limit.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
-    int ready = wait_readable(conn->socket, timeout_ms);
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    int ready = wait_readable(conn->socket, left.count() > 0 ? static_cast<int>(left.count()) : 0);
     if (ready < 0) return ready;
     if (ready == 0) return -2;
     ssize_t got = recv(conn->socket, reply, *reply_len, 0);
@@ -107,12 +112,12 @@ int ctrl_request(ctrl_conn* conn, const char* cmd, size_t cmd_len, char* reply, 
   }
 }
 
-int ctrl_attach(ctrl_conn* conn) {
-  return request_ok(conn, "ATTACH");
+int ctrl_attach(ctrl_conn* conn, int timeout_ms) {
+  return request_ok(conn, "ATTACH", timeout_ms);
 }
 
-int ctrl_detach(ctrl_conn* conn) {
-  return request_ok(conn, "DETACH");
+int ctrl_detach(ctrl_conn* conn, int timeout_ms) {
+  return request_ok(conn, "DETACH", timeout_ms);
 }
 
 int ctrl_pending(ctrl_conn* conn) {

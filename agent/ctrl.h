@@ -26,13 +26,14 @@ void ctrl_close(ctrl_conn* conn);
 // Sends cmd and waits for its reply, skipping event messages. Returns 0 with
 // the reply (not terminated) in reply and its length in *reply_len, -1 when
 // sending fails, -2 when nothing arrived within timeout_ms, or the negative
-// result of a failing wait or receive.
+// result of a failing wait or receive. The wait is one limit for the reply:
+// event messages skipped meanwhile do not extend it.
 int ctrl_request(ctrl_conn* conn, const char* cmd, size_t cmd_len, char* reply, size_t* reply_len,
                  int timeout_ms = ctrl_reply_timeout_ms);
 // Register for / unregister from event messages: 0 when the supplicant
 // answered exactly "OK\n", -1 for any other answer, or ctrl_request's failure.
-int ctrl_attach(ctrl_conn* conn);
-int ctrl_detach(ctrl_conn* conn);
+int ctrl_attach(ctrl_conn* conn, int timeout_ms = ctrl_reply_timeout_ms);
+int ctrl_detach(ctrl_conn* conn, int timeout_ms = ctrl_reply_timeout_ms);
 // 1 when a message is waiting right now, else 0.
 int ctrl_pending(ctrl_conn* conn);
 // Receives one message; 0 with its length in *reply_len, or the negative

@@ -3,6 +3,20 @@
 // worker (after a crash) starts with every value at zero.
 #pragma once
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/wifi/wifi.h"
+
+// One sample of a radio's byte counters (see worker_state::throughput).
+struct throughput_sample {
+  long long seconds = 0;
+  long long microseconds = 0;
+  uint64_t tx_bytes = 0;
+  uint64_t rx_bytes = 0;
+};
+
 struct worker_state {
   // Target mode of a mode switch in progress (0: none). While set, network
   // and wireless changes are committed without restarting anything.
@@ -26,6 +40,27 @@ struct worker_state {
   // kept). Filled and read by that GET; an empty text (the file could not be
   // read yet, as while the driver loads) is read again on the next GET.
   char radio_mac[2][32] = {{0}, {0}};
+
+  // ---- wireless live views (status, survey and follow units) ----
+  // Last counter sample of radio 0 and radio 1. GET /nonstainfo and GET
+  // /stainfo both measure against it and store the new one, so the first
+  // request of a worker measures against zero. Never reset.
+  throughput_sample throughput[2];
+  // The traffic elements of the last GET /nonstainfo and the link elements
+  // of the last measuring GET /stainfo, and the link view's two throughput
+  // texts. GET /stainfo repeats the link text while the station is not
+  // associated (empty in a new worker). Never reset.
+  std::string traffic_text;
+  std::string link_text;
+  std::string link_tx_thput;
+  std::string link_rx_thput;
+  // The last driver scan of radio 0 and radio 1 (at most 128 entries),
+  // stored by GET /scan and /analysis and shown again by their "again"
+  // form. A failed scan empties it. Never reset.
+  std::vector<wifi::ScanEntry> survey_cache[2];
+  // The number the next GET /followsig writes to /var/state/sig_follow;
+  // after wrapping it goes on from 1.
+  unsigned follow_counter = 0;
 
   // ---- storage service ----
   // Slots 1 to 3 (index 0 is slot 1): texts a client parks with POST

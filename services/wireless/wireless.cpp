@@ -385,19 +385,18 @@ int set_radio_config(int fd, char* body, size_t body_len) {
 
 // ---- routing ----
 
-// The live views answer code 1 until their units fill in their entries.
 const wireless_get_route wireless_get_routes[] = {
     {"/config", get_radio_config},
     {"/vap", get_vap_config},
-    {"/associate", nullptr},
-    {"/scan", nullptr},
-    {"/analysis", nullptr},
-    {"/channel", nullptr},
-    {"/txpower", nullptr},
-    {"/stainfo?active=1", nullptr},
-    {"/nonstainfo?active=1", nullptr},
-    {"/stainfo", nullptr},
-    {"/followsig", nullptr},
+    {"/associate", get_assoc_list},
+    {"/scan", get_scan},
+    {"/analysis", get_analysis},
+    {"/channel", get_channel_list},
+    {"/txpower", get_txpower_list},
+    {"/stainfo?active=1", get_sta_link_status},
+    {"/nonstainfo?active=1", get_ap_link_status},
+    {"/stainfo", get_sta_link_status},
+    {"/followsig", follow_signal},
     {nullptr, nullptr},
 };
 

@@ -101,6 +101,14 @@ int get_radio_config(int fd, char* rest);
 int set_radio_config(int fd, char* body, size_t body_len);
 int get_vap_config(int fd, char* rest);
 int set_vap_config(int fd, char* body, size_t body_len);
+int get_assoc_list(int fd, char* rest);
+int get_ap_link_status(int fd, char* rest);
+int get_sta_link_status(int fd, char* rest);
+int get_scan(int fd, char* rest);
+int get_analysis(int fd, char* rest);
+int get_channel_list(int fd, char* rest);
+int get_txpower_list(int fd, char* rest);
+int follow_signal(int fd, char* rest);
 
 // A MAC address as requests give it: six hex pairs joined by ':' (either case).
 bool mac_text_valid(const char* text);

@@ -65,7 +65,7 @@ class Wireless : public FakeEffectsTest {
 TEST_F(Wireless, SubPathsRouteAsTheTablesSay) {
   const std::string no_service = envelope(1, "NO SERVICE");
   EXPECT_EQ(get(""), get("/config"));
-  for (const char* path : {"/configx", "/stainfo", "/stainfo?active=1", "/followsig", "/Config"})
+  for (const char* path : {"/configx", "/stainfo?active=2", "/scanx", "/Config"})
     EXPECT_EQ(no_service, get(path)) << path;
   EXPECT_EQ(no_service, routed_reply("POST /route/wireless\n<A/>"));
   EXPECT_EQ(no_service, post("/vapx", "<A/>"));

@@ -164,3 +164,16 @@ test_trace_keeps_the_agent_output() {
   expect_contains "$(cat "$DEV/agent.log")" 'cmd uci set dhcp.lan.leasetime="24h"' "agent log"
   expect_eq "$(grep -c uci "$CMDLOG" || true)" 0 "store commands in the command log"
 }
+
+test_network_restart_applies_the_bridges() {
+  dev_up ap
+  dev_exec sh -c 'uci set network.lan.ifname="eth0.1 eth0.2"; uci set network.vlan5=interface
+    uci set network.vlan5.type=bridge; uci set network.vlan5.ifname=eth0.5; uci commit network
+    /etc/init.d/network restart'
+  expect_eq "$(dev_exec ls /sys/class/net/br-lan/brif | tr '\n' ' ')" "ath0 ath1 eth0.1 eth0.2 " "LAN ports"
+  expect_eq "$(dev_exec ls /sys/class/net/br-vlan5/brif)" eth0.5 "VLAN 5 ports"
+  dev_exec sh -c 'uci delete network.vlan5; uci set network.lan.ifname=eth0.1; uci commit network
+    /etc/init.d/network restart'
+  expect_eq "$(dev_exec ls /sys/class/net/br-lan/brif | tr '\n' ' ')" "ath0 ath1 eth0.1 " "LAN ports after"
+  dev_exec test ! -e /sys/class/net/br-vlan5 || fail "bridge of a removed VLAN stays"
+}

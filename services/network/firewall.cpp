@@ -2,7 +2,6 @@
 // port, MAC, URL text, or combined IP/port/protocol entries), port forwarding
 // and the DMZ host, kept as the agent's own sections at the end of the
 // firewall package's lists, and URL lines in /etc/firewall.user.
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

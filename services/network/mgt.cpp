@@ -23,10 +23,6 @@ constexpr const char* root_crontab = "/etc/crontabs/root";
 // The management forward is the first redirect of the firewall package.
 constexpr const char* management_redirect = "firewall.@redirect[0]";
 
-std::string shown(const char* path) {
-  return stored_text(path);
-}
-
 // ---- GET ----
 
 std::string qos_rule(int index) {
@@ -49,8 +45,8 @@ std::string qos_rule(int index) {
 std::string qos_text() {
   std::string text;
   appendf(text, "<QOS><DISABLE>%s</DISABLE><RATE_LIMIT><UP>%s</UP><DOWN>%s</DOWN></RATE_LIMIT>",
-          shown("network.qos.disable").c_str(), shown("network.qos.up_rate").c_str(),
-          shown("network.qos.down_rate").c_str());
+          stored_text("network.qos.disable").c_str(), stored_text("network.qos.up_rate").c_str(),
+          stored_text("network.qos.down_rate").c_str());
   // The stored count is walked only as far as rules exist.
   int count = std::atoi(cfg_get(std::string("network.qos.rule_num")).c_str());
   int existing = section_count("network", "qos");
@@ -74,13 +70,14 @@ int get_mgt(int fd) {
           "<AUTO_REBOOT><DISABLE>%s</DISABLE><TIME>%s</TIME></AUTO_REBOOT>"
           "<WAN><PING>%s</PING><UPNP>%s</UPNP><IGMP>%s</IGMP></WAN>"
           "<VPN><IPSEC>%s</IPSEC><PPTP>%s</PPTP><L2TP>%s</L2TP></VPN></MGT>",
-          shown("network.mgt.mgt_port").c_str(), shown("network.mgt.mac_clone").c_str(),
-          shown("samba.@samba[0].name").c_str(), qos_text().c_str(),
+          stored_text("network.mgt.mgt_port").c_str(), stored_text("network.mgt.mac_clone").c_str(),
+          stored_text("samba.@samba[0].name").c_str(), qos_text().c_str(),
           cfg_get(std::string("system.@system[0].autorebootenabled")) == "1" ? "0" : "1",
-          shown("system.@system[0].autoreboottime").c_str(),
-          shown("firewall.@rule[1].enabled").c_str(), script_enabled("/etc/rc.d/S95miniupnpd"),
-          script_enabled("/etc/rc.d/S99mcproxy"), pass_through("firewall.@rule[7].enabled"),
-          pass_through("firewall.@rule[6].enabled"), pass_through("firewall.@rule[5].enabled"));
+          stored_text("system.@system[0].autoreboottime").c_str(),
+          stored_text("firewall.@rule[1].enabled").c_str(),
+          script_enabled("/etc/rc.d/S95miniupnpd"), script_enabled("/etc/rc.d/S99mcproxy"),
+          pass_through("firewall.@rule[7].enabled"), pass_through("firewall.@rule[6].enabled"),
+          pass_through("firewall.@rule[5].enabled"));
   send_all(fd, doc);
   return 0;
 }

@@ -2,7 +2,8 @@
 // the control-socket side the agent uses: one datagram socket per interface
 // at <run-dir>/wpa_supplicant-<if>/<if>, answering PING, ATTACH, DETACH,
 // SCAN (followed by a scan-results event to attached clients), SCAN_RESULTS
-// (from the interface's radio-state scan file) and TERMINATE.
+// (from the interface's radio-state scan file) and TERMINATE, with failure
+// controls per interface.
 #include <errno.h>
 #include <poll.h>
 #include <signal.h>
@@ -50,7 +51,45 @@ struct ControlSocket {
   int fd = -1;
   std::vector<Client> attached;
   long long scan_event_due_ms = -1;  // when the pending scan event goes out
+  int flood_ms = 0;                  // event_flood of the controls: the period
+  long long flood_due_ms = -1;       // when the next flood event goes out
 };
+
+const char kFloodEvent[] = "<3>CTRL-EVENT-BSS-ADDED 0 00:00:00:00:00:00";
+
+// The failure controls of an interface: "key=value" lines of
+// <state-dir>/<ifname>/supplicant, read at every command so a test can
+// change them while the supplicant runs. An absent key is -1.
+struct Controls {
+  std::string text;
+  long value(const char* key) const {
+    std::string v;
+    if (!wifi::parse_info_value(text, key, v) || v.empty()) return -1;
+    return strtol(v.c_str(), nullptr, 10);
+  }
+  bool is(const char* key, const char* expected) const {
+    std::string v;
+    return wifi::parse_info_value(text, key, v) && v == expected;
+  }
+};
+
+Controls read_controls(const Options& opt, const std::string& ifname) {
+  Controls c;
+  FILE* f = fopen((opt.state_dir + "/" + ifname + "/supplicant").c_str(), "r");
+  if (!f) return c;
+  char buf[1024];
+  size_t n = fread(buf, 1, sizeof buf, f);
+  fclose(f);
+  c.text.assign(buf, n);
+  return c;
+}
+
+void sleep_ms(long ms) {
+  if (ms <= 0) return;
+  timespec ts{ms / 1000, (ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
 
 long long now_ms() {
   timespec ts;
@@ -167,30 +206,60 @@ void detach(ControlSocket& sock, const sockaddr_un& from, socklen_t len, bool& f
   }
 }
 
+void send_flood_event(ControlSocket& sock) {
+  for (const Client& c : sock.attached) {
+    sendto(sock.fd, kFloodEvent, sizeof kFloodEvent - 1, MSG_NOSIGNAL | MSG_DONTWAIT,
+           reinterpret_cast<const sockaddr*>(&c.addr), c.len);
+  }
+  sock.flood_due_ms = sock.attached.empty() ? -1 : now_ms() + sock.flood_ms;
+}
+
 void handle_command(ControlSocket& sock, const Options& opt, std::string command,
                     const sockaddr_un& from, socklen_t len) {
   while (!command.empty() && (command.back() == '\n' || command.back() == '\r')) {
     command.pop_back();
+  }
+  Controls controls = read_controls(opt, sock.ifname);
+  // Events an attached sender gets before each reply.
+  long events = controls.value("events_before_reply");
+  for (long i = 0; i < events && i < 1000; ++i) {
+    for (const Client& c : sock.attached) {
+      if (same_client(c, from, len)) reply(sock.fd, from, len, kFloodEvent);
+    }
   }
   bool found = false;
   if (command == "PING") {
     reply(sock.fd, from, len, "PONG\n");
   } else if (command == "ATTACH") {
     detach(sock, from, len, found);
+    if (controls.is("attach", "fail")) {
+      reply(sock.fd, from, len, "FAIL\n");
+      return;
+    }
     sock.attached.push_back({from, len});
     reply(sock.fd, from, len, "OK\n");
+    sock.flood_ms = static_cast<int>(controls.value("event_flood"));
+    if (sock.flood_ms > 0) sock.flood_due_ms = now_ms();
   } else if (command == "DETACH") {
     detach(sock, from, len, found);
     reply(sock.fd, from, len, found ? "OK\n" : "FAIL\n");
   } else if (command == "SCAN") {
     reply(sock.fd, from, len, "OK\n");
-    sock.scan_event_due_ms = now_ms() + opt.scan_delay_ms;
-    if (opt.scan_delay_ms == 0) send_scan_event(sock);
+    if (controls.is("scan_event", "0")) return;
+    long delay = controls.value("scan_delay");
+    if (delay < 0) delay = opt.scan_delay_ms;
+    sock.scan_event_due_ms = now_ms() + delay;
+    if (delay == 0) send_scan_event(sock);
   } else if (command == "SCAN_RESULTS") {
+    sleep_ms(controls.value("results_delay"));
+    if (controls.is("results", "none")) return;
     std::vector<wifi::ScanEntry> entries;
     wifi::SimDriver driver(opt.state_dir);
     if (!driver.scanlist(sock.ifname, entries)) entries.clear();
-    reply(sock.fd, from, len, scan_results_table(entries));
+    std::string table = scan_results_table(entries);
+    long limit = controls.value("table_limit");
+    if (limit >= 0 && static_cast<size_t>(limit) < table.size()) table.resize(limit);
+    reply(sock.fd, from, len, table);
   } else if (command == "TERMINATE") {
     reply(sock.fd, from, len, "OK\n");
     stop_requested = 1;
@@ -255,8 +324,8 @@ void close_control_sockets(std::vector<ControlSocket>& socks) {
 int poll_timeout_ms(const std::vector<ControlSocket>& socks) {
   long long next = -1;
   for (const ControlSocket& sock : socks) {
-    if (sock.scan_event_due_ms >= 0 && (next < 0 || sock.scan_event_due_ms < next)) {
-      next = sock.scan_event_due_ms;
+    for (long long due : {sock.scan_event_due_ms, sock.flood_due_ms}) {
+      if (due >= 0 && (next < 0 || due < next)) next = due;
     }
   }
   if (next < 0) return -1;
@@ -277,6 +346,9 @@ void serve(std::vector<ControlSocket>& socks, const Options& opt) {
       if (ready > 0 && (fds[i].revents & POLLIN)) receive_command(socks[i], opt);
       if (socks[i].scan_event_due_ms >= 0 && socks[i].scan_event_due_ms <= now_ms()) {
         send_scan_event(socks[i]);
+      }
+      if (socks[i].flood_due_ms >= 0 && socks[i].flood_due_ms <= now_ms()) {
+        send_flood_event(socks[i]);
       }
     }
   }

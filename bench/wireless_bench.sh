@@ -13,6 +13,15 @@ bench_device_up "${1:-}" "${2:-500}" --log-uci
 
 bare_latency
 get_latency wireless/config wireless/vap wireless/vap/2g
+live_views=(wireless/associate 'wireless/nonstainfo?active=1' wireless/scan/2g wireless/scan/2g/again
+  wireless/analysis/2g wireless/channel wireless/txpower wireless/followsig/2g/64:66:B3:90:AB:CD)
+get_latency "${live_views[@]}"
+# The link view of a client radio.
+"$devsim" exec --state "$state/d" -- sh -c "uci set 'wireless.@wifi-iface[0].mode=sta' && uci commit wireless"
+get_latency wireless/stainfo
+echo "== commands and processes of one GET"
+for path in "${live_views[@]}" wireless/stainfo; do post_cost "GET /route/$path" "GET /route/$path"$'\n\n'; done
+"$devsim" exec --state "$state/d" -- sh -c "uci set 'wireless.@wifi-iface[0].mode=ap' && uci commit wireless"
 
 
 advance='<ADVANCE><MODE>11ng</MODE><HTMODE>AUTO</HTMODE><COUNTRY>CN</COUNTRY><RSSI_THRES>0</RSSI_THRES><AMPDU>1</AMPDU><ACKTIMEOUT>64</ACKTIMEOUT><DISTANCE>1</DISTANCE><BINTVAL>100</BINTVAL><SHORTGI>1</SHORTGI><ISOLATE>0</ISOLATE><FRAG>2346</FRAG><RTS>2347</RTS><MAXSTA>32</MAXSTA><LEDSTATUS>1</LEDSTATUS><DFS_ENABLED>0</DFS_ENABLED><WDSONEKEY>0</WDSONEKEY><CCA_STEP>0</CCA_STEP></ADVANCE>'

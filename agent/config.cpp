@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "platform/effects.h"
 #include "platform/owned_fd.h"
@@ -67,8 +68,20 @@ std::string uci_path_word(std::string_view path) {
 
 namespace {
 
+// Starts the store tool with the words the command line stands for. The
+// line is what the trace shows and what a shell would have parsed into those
+// words; the tool itself is started without a shell. A word holding a zero
+// byte could never have reached the tool whole, so nothing is started.
+void run_uci(std::vector<std::string> argv, const std::string& command_line) {
+  for (const std::string& word : argv) {
+    if (word.find('\0') != std::string::npos) return;
+  }
+  fx().run_program(argv, command_line);
+}
+
 // Runs one staging command of the form "uci <verb> <path>="<escaped>"".
-int run_staging(const char* verb, std::string_view path, const std::string& escaped) {
+int run_staging(const char* verb, std::string_view path, std::string_view value) {
+  std::string escaped = shell_dquote_escape(value);
   if (escaped.size() > cfg_value_limit) {
     std::printf("cmd refused: uci %s %s value of %zu characters\n", verb, std::string(path).c_str(),
                 escaped.size());
@@ -78,29 +91,30 @@ int run_staging(const char* verb, std::string_view path, const std::string& esca
       std::string("uci ") + verb + " " + uci_path_word(path) + "=\"" + escaped + "\"";
   std::printf("cmd %s %d %d\n", command.c_str(), static_cast<int>(command.size()),
               static_cast<int>(escaped.size()));
-  fx().run(command);
+  run_uci({"uci", verb, std::string(path) + "=" + std::string(value)}, command);
   return 0;
 }
 
+// The value is escaped for double quotes in the trace text ($ and ` as well
+// as " and \), so that the line shown is one a shell would read back as the
+// value unchanged.
 int stage_set(std::string_view path, std::string_view value) {
-  return run_staging("set", path, shell_dquote_escape(value));
+  return run_staging("set", path, value);
 }
 
-// The value sits inside double quotes, so $ and ` are escaped as well as " and
-// \: otherwise a list item could expand variables or run commands.
 int stage_add_list(std::string_view path, std::string_view value) {
-  return run_staging("add_list", path, shell_dquote_escape(value));
+  return run_staging("add_list", path, value);
 }
 
 int stage_delete(std::string_view path) {
   std::string command = "uci delete " + uci_path_word(path);
   std::printf("cmd %s %d %d\n", command.c_str(), static_cast<int>(command.size()), 0);
-  fx().run(command);
+  run_uci({"uci", "delete", std::string(path)}, command);
   return 0;
 }
 
 int commit_package(std::string_view package) {
-  fx().run("uci commit " + uci_path_word(package));
+  run_uci({"uci", "commit", std::string(package)}, "uci commit " + uci_path_word(package));
   return 0;
 }
 

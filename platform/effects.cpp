@@ -3,10 +3,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <netdb.h>
+#include <spawn.h>
 #include <sys/random.h>
 #include <sys/reboot.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,13 +16,100 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
+extern char** environ;
+
 namespace {
+
+// The search path the device's shell uses when PATH is not set.
+constexpr const char* default_path = "/sbin:/usr/sbin:/bin:/usr/bin";
+
+bool is_executable_file(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+// Where the shell finds a command: the name itself when it holds a slash,
+// else the first executable file of that name in the directories of PATH
+// (an empty entry is the current directory). Empty when there is none;
+// error then tells "not found" (ENOENT) from "not executable" (EACCES).
+std::string find_program(const std::string& name, int& error) {
+  error = ENOENT;
+  if (name.empty()) return "";
+  if (name.find('/') != std::string::npos) {
+    if (is_executable_file(name)) return name;
+    if (access(name.c_str(), F_OK) == 0) error = EACCES;
+    return "";
+  }
+  const char* search = std::getenv("PATH");
+  std::string dirs = search ? search : default_path;
+  size_t start = 0;
+  while (start <= dirs.size()) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    std::string dir = dirs.substr(start, end - start);
+    std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+    if (is_executable_file(candidate)) return candidate;
+    if (access(candidate.c_str(), F_OK) == 0) error = EACCES;
+    start = end + 1;
+  }
+  return "";
+}
+
+// The wait status the shell gives for a command it could not start, after
+// printing its message.
+int report_not_started(const std::string& name, int error) {
+  if (error == ENOENT)
+    std::fprintf(stderr, "sh: %s: not found\n", name.c_str());
+  else
+    std::fprintf(stderr, "sh: %s: %s\n", name.c_str(), std::strerror(error));
+  std::fflush(stderr);
+  return (error == ENOENT ? 127 : 126) << 8;
+}
+
+pid_t spawn_program(const std::string& path, const std::vector<std::string>& argv, int& error) {
+  std::vector<char*> args;
+  args.reserve(argv.size() + 1);
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  error = posix_spawn(&pid, path.c_str(), nullptr, nullptr, args.data(), environ);
+  return error == 0 ? pid : -1;
+}
+
+int wait_for(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return status;
+}
 
 class LibcEffects : public Effects {
  public:
   int run(const std::string& command) override { return std::system(command.c_str()); }
+
+  int run_program(const std::vector<std::string>& argv, const std::string&) override {
+    if (argv.empty()) return 0;
+    int error = 0;
+    std::string path = find_program(argv[0], error);
+    if (path.empty()) return report_not_started(argv[0], error);
+    pid_t pid = spawn_program(path, argv, error);
+    if (pid < 0 && error == ENOEXEC) {
+      // Not a binary: the shell runs such a file as a script.
+      std::vector<std::string> script{"/bin/sh", path};
+      script.insert(script.end(), argv.begin() + 1, argv.end());
+      pid = spawn_program(script[0], script, error);
+    }
+    if (pid < 0) {
+      // No process to start the program in: system(3) reports that as -1.
+      if (error == EAGAIN || error == ENOMEM) return -1;
+      return report_not_started(argv[0], error);
+    }
+    return wait_for(pid);
+  }
 
   std::string capture(const std::string& command, size_t max_bytes) override {
     int status;

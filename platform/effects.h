@@ -24,6 +24,14 @@ class Effects {
 
   // Runs a command through /bin/sh and waits for it, as system(3) does.
   virtual int run(const std::string& command) = 0;
+  // Starts argv[0] with the argument vector, found through PATH as the shell
+  // finds a command, and waits for it, without a shell in between. Returns
+  // the status as run() would for command_line, the same command written for
+  // the shell; a program that cannot be started is reported on standard
+  // error as the shell reports it. command_line is only for implementations
+  // that record commands: the program never sees it.
+  virtual int run_program(const std::vector<std::string>& argv,
+                          const std::string& command_line) = 0;
   // Runs a command through /bin/sh and returns at most max_bytes of what it
   // printed on standard output, as popen(3) does.
   virtual std::string capture(const std::string& command, size_t max_bytes = 65536) = 0;

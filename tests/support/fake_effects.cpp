@@ -130,6 +130,16 @@ int FakeEffects::run(const std::string& command) {
   return apply_uci(command, out).value_or(0);
 }
 
+int FakeEffects::run_program(const std::vector<std::string>& argv,
+                             const std::string& command_line) {
+  commands_.push_back(command_line);
+  timeline_.push_back(command_line);
+  auto words = shell_words(command_line);
+  if (words && *words != argv) ADD_FAILURE() << "words of \"" << command_line << "\" differ";
+  std::string out;
+  return apply_uci_words(argv, out).value_or(0);
+}
+
 std::string FakeEffects::capture(const std::string& command, size_t max_bytes) {
   commands_.push_back(command);
   timeline_.push_back(command);
@@ -272,14 +282,19 @@ std::optional<std::string> FakeEffects::canned_output(const std::string& command
 
 std::optional<int> FakeEffects::apply_uci(const std::string& command, std::string& out) {
   auto words = shell_words(command);
-  if (!words || words->empty()) return std::nullopt;
-  if ((*words)[0] != "uci" && (*words)[0] != "/sbin/uci") return std::nullopt;
+  if (!words) return std::nullopt;
+  return apply_uci_words(*words, out);
+}
+
+std::optional<int> FakeEffects::apply_uci_words(const std::vector<std::string>& words,
+                                                std::string& out) {
+  if (words.empty() || (words[0] != "uci" && words[0] != "/sbin/uci")) return std::nullopt;
   uci::Dirs defaults;
   defaults.confdir = host_path(defaults.confdir);
   defaults.savedir = host_path(defaults.savedir);
   defaults.overridedir = host_path(defaults.overridedir);
   std::string err;
-  int status = uci::cli(uci_argv(*words), out, err, defaults);
+  int status = uci::cli(uci_argv(words), out, err, defaults);
   uci_errors_ += err;
   return status;
 }

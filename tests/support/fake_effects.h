@@ -40,6 +40,9 @@ class FakeEffects : public Effects {
   FakeEffects& operator=(const FakeEffects&) = delete;
 
   int run(const std::string& command) override;
+  // Records command_line as run() does and applies a store command's argument
+  // vector; a test fails when the line does not split into those words.
+  int run_program(const std::vector<std::string>& argv, const std::string& command_line) override;
   std::string capture(const std::string& command, size_t max_bytes = 65536) override;
   std::string capture_status(const std::string& command, int& status,
                              size_t max_bytes = 65536) override;
@@ -62,7 +65,7 @@ class FakeEffects : public Effects {
   // The temporary directory standing for "/".
   const std::string& root() const { return root_; }
 
-  // Every command given to run or capture, in order.
+  // Every command given to run, run_program or capture, in order.
   const std::vector<std::string>& commands() const { return commands_; }
   void clear_commands() {
     commands_.clear();
@@ -110,6 +113,7 @@ class FakeEffects : public Effects {
   std::optional<std::string> canned_output(const std::string& command) const;
   // Applies a store command; nothing when the command is not one.
   std::optional<int> apply_uci(const std::string& command, std::string& out);
+  std::optional<int> apply_uci_words(const std::vector<std::string>& words, std::string& out);
   std::vector<std::string> uci_argv(const std::vector<std::string>& words);
 
   std::string root_;

@@ -58,8 +58,11 @@ test_kernel_views_are_the_devices_own() {
   expect_contains "$(dev_exec cat /proc/net/arp)" "192.168.1.100" "ARP table"
   expect_contains "$(dev_exec cat /proc/net/dev)" "ath0:" "/proc/net/dev"
   expect_eq "$(dev_exec cat /sys/class/net/wifi0/address)" \
-    "$(dev_exec cat /sys/class/net/wifi0/address | grep -E '^02:([0-9a-f]{2}:){2}[0-9a-f]{2}:00:00$')" \
+    "$(dev_exec cat /sys/class/net/wifi0/address | grep -E '^02:([0-9a-f]{2}:){2}[0-9a-f]{2}:10:00$')" \
     "wifi0 address"
+  # br-lan takes its port's address; no other two interfaces share one.
+  expect_eq "$(dev_exec sh -c 'cd /sys/class/net && for i in *; do [ "$i" = br-lan ] || cat "$i/address"; done' |
+    grep -v '^00:00:00:00:00:00$' | sort | uniq -d)" "" "no two interfaces share an address"
   # Setting the clock or clearing the kernel log needs the host's privileges.
   local before after
   before=$(date +%Y)

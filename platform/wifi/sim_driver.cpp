@@ -194,14 +194,24 @@ bool parse_crypto_kind(const std::string& text, Crypto& c) {
   return c.wpa_version != 0;
 }
 
+// WEP authentication algorithms by name, or as the driver's raw bits.
+bool parse_algs(const std::string& text, uint8_t& out) {
+  if (!text.empty() && text[0] >= '0' && text[0] <= '9') return to_number(text, 0, 255, out);
+  return to_flags(text, kAlgNames, out);
+}
+
+// The raw forms (signal_byte, wpa, numeric algs) write driver values the
+// named forms cannot express.
 bool apply_scan_field(const Field& f, ScanEntry& e, bool& has_mac, bool& has_group) {
   if (f.key == "bssid") return has_mac = parse_mac(f.value, e.mac);
   if (f.key == "channel") return to_number(f.value, 0, 255, e.channel);
   if (f.key == "signal") return parse_signal_dbm(f.value, e);
+  if (f.key == "signal_byte") return to_number(f.value, 0, 255, e.signal);
   if (f.key == "quality") return parse_quality(f.value, e);
   if (f.key == "crypto") return parse_crypto_kind(f.value, e.crypto);
+  if (f.key == "wpa") return to_number(f.value, 0, 255, e.crypto.wpa_version);
   if (f.key == "auth") return to_flags(f.value, kSuiteNames, e.crypto.auth_suites);
-  if (f.key == "algs") return to_flags(f.value, kAlgNames, e.crypto.auth_algs);
+  if (f.key == "algs") return parse_algs(f.value, e.crypto.auth_algs);
   if (f.key == "group") return has_group = to_flags(f.value, kCipherNames, e.crypto.group_ciphers);
   if (f.key == "pair") return to_flags(f.value, kCipherNames, e.crypto.pair_ciphers);
   if (f.key == "ssid") {

@@ -120,6 +120,20 @@ TEST(WifiScan, CryptoKindsAndRefinements) {
   EXPECT_EQ(wifi::kCipherTkip, mixed.group_ciphers);
 }
 
+TEST(WifiScan, RawDriverValues) {
+  auto list = wifi::parse_scan(
+      "bssid=00:00:00:00:00:01 signal_byte=100 crypto=wpa2 wpa=5 algs=12\n"
+      "bssid=00:00:00:00:00:02 crypto=wep algs=0\n"
+      "bssid=00:00:00:00:00:03 signal_byte=256\n"
+      "bssid=00:00:00:00:00:04 wpa=x\n");
+  ASSERT_EQ(2u, list.size());
+  EXPECT_EQ(100, list[0].signal);
+  EXPECT_EQ(5, list[0].crypto.wpa_version);
+  EXPECT_EQ(12, list[0].crypto.auth_algs);
+  EXPECT_TRUE(list[1].crypto.enabled);
+  EXPECT_EQ(0, list[1].crypto.auth_algs);
+}
+
 TEST(WifiLists, FrequenciesWithRestrictedFlag) {
   auto list = wifi::parse_freqlist("1 2412\n13 2472 restricted\n# 14 2484\n36 5180 dfs\n40\n");
   ASSERT_EQ(2u, list.size());

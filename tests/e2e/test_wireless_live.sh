@@ -117,3 +117,37 @@ test_signal_following_restores_a_client_with_any_name() {
   expect_eq "$(dev_exec cat /var/state/sig_follow)" 1 "second number"
   expect_eq "$(live followsig/x)" "" "no band: no reply"
 }
+
+test_survey_asks_the_supplicant_while_the_extra_station_is_not_associated() {
+  dev_up ap
+  store '@wifi-iface[0].mode' sta
+  dev_exec iwconfig ath04 ap off
+  expect_contains "$(live scan/2g)" "<SSID>HomeNet</SSID><BSSID>00:1E:58:A1:B2:C3</BSSID><SIGNAL>-48</SIGNAL><QUALITY>/</QUALITY>" "supplicant AP"
+  expect_eq "$(dev_exec cat /sys/class/net/ath04/carrier)" 0 "no carrier, left up"
+  dev_exec iwconfig ath04 ap any
+  expect_contains "$(live scan/2g)" "<SIGNAL>-48 dBm</SIGNAL><QUALITY>62/94</QUALITY>" "driver AP again"
+}
+
+test_traffic_counters_move_by_the_bytes_sent() {
+  dev_up ap
+  local before after
+  before=$(live "nonstainfo?active=1")
+  dev_exec sim-traffic ath0 3000
+  dev_exec sim-traffic air0 1514
+  after=$(live "nonstainfo?active=1")
+  counter() { sed -n "s/.*<$1>\([0-9]*\).*/\1/p" <<<"$2" | head -n 1; }
+  # The LAN bridge may add its own start-up messages to what is sent.
+  [ $(($(counter TXBYTES "$after") - $(counter TXBYTES "$before"))) -ge 3000 ] || fail "sent bytes"
+  [ $(($(counter TXPKTS "$after") - $(counter TXPKTS "$before"))) -ge 2 ] || fail "sent frames"
+  expect_eq "$(($(counter RXBYTES "$after") - $(counter RXBYTES "$before")))" 1514 "received bytes"
+  expect_eq "$(($(counter RXPKTS "$after") - $(counter RXPKTS "$before")))" 1 "received frames"
+}
+
+test_scan_file_raw_driver_values() {
+  dev_up ap
+  dev_exec sh -c 'printf "%s\n" "bssid=00:00:00:00:00:01 channel=3 signal_byte=100 quality=9/94 crypto=wpa2 wpa=5 ssid=Five" "bssid=00:00:00:00:00:02 channel=4 signal=-60 quality=9/94 crypto=wep algs=0 ssid=Bare" >/sim/radio/wifi0/scan'
+  local doc
+  doc=$(live scan/2g)
+  expect_contains "$doc" "<SSID>Five</SSID><BSSID>00:00:00:00:00:01</BSSID><SIGNAL>-19 dBm</SIGNAL><QUALITY>9/94</QUALITY><ENCRYPTION>unknown</ENCRYPTION><ENC_CODE>0</ENC_CODE>" "signal byte, WPA version 5"
+  expect_contains "$doc" "<SSID>Bare</SSID><BSSID>00:00:00:00:00:02</BSSID><SIGNAL>-60 dBm</SIGNAL><QUALITY>9/94</QUALITY><ENCRYPTION>wep</ENCRYPTION><ENC_CODE>1</ENC_CODE>" "WEP without algorithms"
+}

@@ -69,6 +69,24 @@ int report_not_started(const std::string& name, int error) {
   return (error == ENOENT ? 127 : 126) << 8;
 }
 
+// True for a file that is neither a binary nor names its interpreter ("#!"):
+// the shell runs such a file as a script. Deciding it here, rather than from
+// the spawn's ENOEXEC alone, also holds where the spawn cannot report the
+// exec failure back (under user-mode emulation the child just ends with 127).
+bool needs_shell(const std::string& path) {
+  char head[4] = {};
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  ssize_t n = read(fd, head, sizeof head);
+  close(fd);
+  if (n >= 4 && std::memcmp(head,
+                            "\x7f"
+                            "ELF",
+                            4) == 0)
+    return false;
+  return !(n >= 2 && head[0] == '#' && head[1] == '!');
+}
+
 pid_t spawn_program(const std::string& path, const std::vector<std::string>& argv, int& error) {
   std::vector<char*> args;
   args.reserve(argv.size() + 1);
@@ -96,12 +114,13 @@ class LibcEffects : public Effects {
     int error = 0;
     std::string path = find_program(argv[0], error);
     if (path.empty()) return report_not_started(argv[0], error);
-    pid_t pid = spawn_program(path, argv, error);
-    if (pid < 0 && error == ENOEXEC) {
+    bool script = needs_shell(path);
+    pid_t pid = script ? -1 : spawn_program(path, argv, error);
+    if (script || (pid < 0 && error == ENOEXEC)) {
       // Not a binary: the shell runs such a file as a script.
-      std::vector<std::string> script{"/bin/sh", path};
-      script.insert(script.end(), argv.begin() + 1, argv.end());
-      pid = spawn_program(script[0], script, error);
+      std::vector<std::string> shell_argv{"/bin/sh", path};
+      shell_argv.insert(shell_argv.end(), argv.begin() + 1, argv.end());
+      pid = spawn_program(shell_argv[0], shell_argv, error);
     }
     if (pid < 0) {
       // No process to start the program in: system(3) reports that as -1.

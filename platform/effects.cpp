@@ -79,11 +79,8 @@ bool needs_shell(const std::string& path) {
   if (fd < 0) return false;
   ssize_t n = read(fd, head, sizeof head);
   close(fd);
-  if (n >= 4 && std::memcmp(head,
-                            "\x7f"
-                            "ELF",
-                            4) == 0)
-    return false;
+  const char elf_magic[4] = {0x7f, 'E', 'L', 'F'};
+  if (n >= 4 && std::memcmp(head, elf_magic, 4) == 0) return false;
   return !(n >= 2 && head[0] == '#' && head[1] == '!');
 }
 

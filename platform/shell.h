@@ -1,6 +1,7 @@
 // Quoting of text that goes into shell command lines.
 #pragma once
 
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -9,6 +10,17 @@
 // plain command lines; anything else (including the empty text) is put in
 // single quotes, with each ' written as '\''.
 std::string shell_quote(std::string_view text);
+// True when shell_quote leaves the text as it is. Inline, so that the small
+// tools take it without the rest of this unit (and the C++ library it needs).
+inline bool shell_is_plain(std::string_view text) {
+  bool plain = !text.empty();
+  for (char c : text) {
+    bool letter_or_digit =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    plain = plain && (letter_or_digit || (c != '\0' && std::strchr("._:/@%+=,-", c) != nullptr));
+  }
+  return plain;
+}
 
 // Escapes text for use inside a double-quoted shell word: a backslash goes
 // before each ", $, ` and \.

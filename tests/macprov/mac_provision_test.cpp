@@ -19,7 +19,7 @@ TEST(FerrinArguments, NeedsStationAndPlace) {
   const auto* station = reinterpret_cast<const std::uint8_t*>(&parsed->station.s_addr);
   EXPECT_EQ((std::vector<std::uint8_t>(station, station + 4)),
             (std::vector<std::uint8_t>{10, 0, 0, 5}));
-  EXPECT_EQ(parsed->place, "mtd2");
+  EXPECT_STREQ(parsed->place, "mtd2");
 
   EXPECT_FALSE(accepted({}));
   EXPECT_FALSE(accepted({"10.0.0.5"}));
@@ -43,7 +43,9 @@ TEST(FerrinArguments, PlaceMustBeOnePlainWordOfAtMost41Characters) {
 }
 
 std::optional<std::string> mac_of(const char* bytes, std::size_t size) {
-  return macprov::mac_from_answer(reinterpret_cast<const std::uint8_t*>(bytes), size);
+  auto mac = macprov::mac_from_answer(reinterpret_cast<const std::uint8_t*>(bytes), size);
+  if (!mac) return std::nullopt;
+  return std::string(mac->data());
 }
 
 TEST(FerrinAnswer, TakesTwelveHexDigitsAfterTwoUnusedBytes) {
@@ -83,10 +85,11 @@ TEST(FerrinAnswer, RefusesShortOrNonHexAnswers) {
 }
 
 TEST(FerrinCommands, WriteCommandAndDatagrams) {
-  std::string command = macprov::build_write_command("00a0b1c2d3e4", "mtd2");
+  std::string command = macprov::build_write_command("00a0b1c2d3e4", "mtd2").data();
   EXPECT_EQ(command, "echo 00a0b1c2d3e4 >/var/mymac;macmanage set mtd2 < /var/mymac;");
   // The longest place still fits the 100-byte command buffer with its terminator.
-  EXPECT_EQ(macprov::build_write_command("00a0b1c2d3e4", std::string(41, 'p')).size(),
+  EXPECT_EQ(std::strlen(
+                macprov::build_write_command("00a0b1c2d3e4", std::string(41, 'p').c_str()).data()),
             macprov::kWriteCommandLimit - 1);
   EXPECT_EQ(std::string(macprov::kRestartCommand), "delayreboot.sh  2 &");
 

@@ -3,7 +3,10 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -105,6 +108,17 @@ TEST(OnekeyRequestRecord, NamePointerLengthAndFlags) {
   EXPECT_EQ(long_name.u.data.length, 512);
 }
 
+std::string printed(std::uint32_t frame_id, const onekey::GetBuffer& buffer) {
+  char* text = nullptr;
+  size_t size = 0;
+  std::FILE* out = open_memstream(&text, &size);
+  onekey::print_get_result(out, frame_id, buffer);
+  std::fclose(out);
+  std::string result(text, size);
+  std::free(text);
+  return result;
+}
+
 onekey::GetBuffer answer(const Bytes& bytes) {
   onekey::GetBuffer buffer = onekey::build_get_buffer(9);
   std::copy(bytes.begin(), bytes.end(), buffer.begin() + onekey::kAnswerOffset);
@@ -112,17 +126,17 @@ onekey::GetBuffer answer(const Bytes& bytes) {
 }
 
 TEST(OnekeyGetResult, StatusIsAnUnsignedByte) {
-  EXPECT_EQ(onekey::format_get_result(10, answer({3})), "\nvan result:\nonekeystatus=3\n");
-  EXPECT_EQ(onekey::format_get_result(10, answer({200})), "\nvan result:\nonekeystatus=200\n");
+  EXPECT_EQ(printed(10, answer({3})), "\nvan result:\nonekeystatus=3\n");
+  EXPECT_EQ(printed(10, answer({200})), "\nvan result:\nonekeystatus=200\n");
 }
 
 TEST(OnekeyGetResult, ListWithNoneOneAndSeveralEntries) {
-  EXPECT_EQ(onekey::format_get_result(9, answer({0})), "\nvan result:\nlistlen=0\n");
-  EXPECT_EQ(onekey::format_get_result(9, answer({1, 0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e, 7})),
+  EXPECT_EQ(printed(9, answer({0})), "\nvan result:\nlistlen=0\n");
+  EXPECT_EQ(printed(9, answer({1, 0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e, 7})),
             "\nvan result:\nlistlen=1\nonekeylist0#00:1a:2b:3c:4d:5e#7#\n");
-  EXPECT_EQ(onekey::format_get_result(9, answer({3,    1,    2,    3,    4,    5,    6,  0,  //
-                                                 0xa0, 0xb1, 0xc2, 0xd3, 0xe4, 0xf5, 1,      //
-                                                 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 255})),
+  EXPECT_EQ(printed(9, answer({3,    1,    2,    3,    4,    5,    6,  0,  //
+                               0xa0, 0xb1, 0xc2, 0xd3, 0xe4, 0xf5, 1,      //
+                               0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 255})),
             "\nvan result:\nlistlen=3\n"
             "onekeylist0#01:02:03:04:05:06#0#\n"
             "onekeylist1#a0:b1:c2:d3:e4:f5#1#\n"
@@ -130,7 +144,7 @@ TEST(OnekeyGetResult, ListWithNoneOneAndSeveralEntries) {
 }
 
 TEST(OnekeyGetResult, OtherFrameTypesPrintOnlyTheHeader) {
-  EXPECT_EQ(onekey::format_get_result(0, answer({5})), "\nvan result:\n");
+  EXPECT_EQ(printed(0, answer({5})), "\nvan result:\n");
 }
 
 TEST(OnekeyGetResult, CountBeyondTheBufferIsCutToTheEntriesItHolds) {
@@ -139,7 +153,7 @@ TEST(OnekeyGetResult, CountBeyondTheBufferIsCutToTheEntriesItHolds) {
   std::uint8_t* last = buffer.data() + onekey::kAnswerOffset + 1 + 7 * 144;
   const std::uint8_t last_entry[7] = {0xde, 0xad, 0xbe, 0xef, 0x00, 0x01, 9};
   std::memcpy(last, last_entry, sizeof last_entry);
-  std::string text = onekey::format_get_result(9, buffer);
+  std::string text = printed(9, buffer);
   EXPECT_NE(text.find("\nlistlen=145\n"), std::string::npos);
   std::string tail = "onekeylist144#de:ad:be:ef:00:01#9#\n";
   ASSERT_GE(text.size(), tail.size());

@@ -62,8 +62,8 @@ bool prepare_socket(int fd) {
 // One round: sends the request and waits for an answer. Returns the MAC text
 // of a usable answer and its sender; nothing after a failed send, a time-out
 // or an answer that does not hold twelve hexadecimal digits.
-std::optional<std::string> ask_station_once(int fd, const sockaddr_in& station,
-                                            sockaddr_in& answerer) {
+std::optional<macprov::MacText> ask_station_once(int fd, const sockaddr_in& station,
+                                                 sockaddr_in& answerer) {
   std::string_view request = macprov::request_datagram();
   if (sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&station),
              sizeof station) < 0) {
@@ -78,16 +78,16 @@ std::optional<std::string> ask_station_once(int fd, const sockaddr_in& station,
 }
 
 // Asks every 3 seconds (2 of waiting, 1 of sleep) until a station answers.
-std::string ask_station(int fd, const sockaddr_in& station, sockaddr_in& answerer) {
+macprov::MacText ask_station(int fd, const sockaddr_in& station, sockaddr_in& answerer) {
   for (;;) {
     if (auto mac = ask_station_once(fd, station, answerer)) return *mac;
     sleep(1);
   }
 }
 
-void run_shell(std::string_view command) {
+void run_shell(const char* command) {
   std::fflush(stdout);
-  std::system(std::string(command).c_str());
+  std::system(command);
 }
 
 }  // namespace
@@ -107,8 +107,8 @@ int main(int argc, char** argv) {
 
   sockaddr_in station = macprov::station_address(arguments->station);
   sockaddr_in answerer{};
-  std::string mac = ask_station(udp.fd(), station, answerer);
-  run_shell(macprov::build_write_command(mac, arguments->place));
+  macprov::MacText mac = ask_station(udp.fd(), station, answerer);
+  run_shell(macprov::build_write_command(mac.data(), arguments->place).data());
 
   sleep(1);
   auto ack = macprov::acknowledgement_datagram();

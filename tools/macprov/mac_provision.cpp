@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/shell.h"
@@ -10,7 +11,7 @@ namespace macprov {
 
 bool place_is_acceptable(std::string_view place) {
   // Only text the shell takes as one plain word goes into the command.
-  return !place.empty() && place.size() <= kMaxPlaceLength && shell_quote(place) == place;
+  return !place.empty() && place.size() <= kMaxPlaceLength && shell_is_plain(place);
 }
 
 std::optional<Arguments> parse_arguments(int argc, const char* const* argv) {
@@ -37,21 +38,21 @@ bool is_hex_digit(std::uint8_t c) {
 }
 }  // namespace
 
-std::optional<std::string> mac_from_answer(const std::uint8_t* data, std::size_t size) {
+std::optional<MacText> mac_from_answer(const std::uint8_t* data, std::size_t size) {
   if (size < kMacOffset + kMacLength) return std::nullopt;
   const std::uint8_t* mac = data + kMacOffset;
+  MacText text{};
   for (std::size_t i = 0; i < kMacLength; ++i) {
     if (!is_hex_digit(mac[i])) return std::nullopt;
+    text[i] = static_cast<char>(mac[i]);
   }
-  return std::string(reinterpret_cast<const char*>(mac), kMacLength);
+  return text;
 }
 
-std::string build_write_command(std::string_view mac, std::string_view place) {
-  std::string command = "echo ";
-  command.append(mac);
-  command += " >/var/mymac;macmanage set ";
-  command.append(place);
-  command += " < /var/mymac;";
+WriteCommand build_write_command(const char* mac, const char* place) {
+  WriteCommand command{};
+  std::snprintf(command.data(), command.size(),
+                "echo %s >/var/mymac;macmanage set %s < /var/mymac;", mac, place);
   return command;
 }
 

@@ -1,6 +1,7 @@
 // The UDP exchange with the provisioning station and the commands ferrin
 // runs. Everything here builds or checks memory only, so the exact bytes and
-// command lines can be checked without a network.
+// command lines can be checked without a network. Texts live in fixed arrays:
+// the program needs nothing of the C++ library at run time.
 #pragma once
 
 #include <netinet/in.h>
@@ -9,7 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
 
 namespace macprov {
@@ -32,8 +32,13 @@ constexpr char kUsage[] =
 // What the command line asks for, once it has been checked.
 struct Arguments {
   in_addr station;
-  std::string place;
+  const char* place;  // the argument itself
 };
+
+// The MAC text of an answer (twelve hex digits) and the write command, each
+// terminated.
+using MacText = std::array<char, kMacLength + 1>;
+using WriteCommand = std::array<char, kWriteCommandLimit>;
 
 // Both arguments present, argument 1 an IPv4 address, argument 2 at most 41
 // characters that reach the shell as one plain word; nothing otherwise.
@@ -47,10 +52,11 @@ std::array<std::uint8_t, 4> acknowledgement_datagram();
 
 // The MAC text of an answer of `size` received bytes: its bytes 2 to 13 when
 // all twelve are there and are hexadecimal digits; nothing otherwise.
-std::optional<std::string> mac_from_answer(const std::uint8_t* data, std::size_t size);
+std::optional<MacText> mac_from_answer(const std::uint8_t* data, std::size_t size);
 
-// "echo MAC >/var/mymac;macmanage set PLACE < /var/mymac;"
-std::string build_write_command(std::string_view mac, std::string_view place);
+// "echo MAC >/var/mymac;macmanage set PLACE < /var/mymac;" for a place that
+// passed place_is_acceptable (so the command always fits).
+WriteCommand build_write_command(const char* mac, const char* place);
 
 // Address of the station's request port.
 sockaddr_in station_address(in_addr station);

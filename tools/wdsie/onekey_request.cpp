@@ -87,34 +87,26 @@ std::size_t max_list_entries() {
 
 namespace {
 
-std::string format_list(const std::uint8_t* answer) {
+void print_list(std::FILE* out, const std::uint8_t* answer) {
   // A count larger than the buffer can hold is cut to the entries present.
   std::size_t count = std::min<std::size_t>(answer[0], max_list_entries());
-  char line[64];
-  std::snprintf(line, sizeof line, "listlen=%zu\n", count);
-  std::string text = line;
+  std::fprintf(out, "listlen=%zu\n", count);
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint8_t* entry = answer + 1 + kListEntrySize * i;
-    std::snprintf(line, sizeof line, "onekeylist%zu#%.2x:%.2x:%.2x:%.2x:%.2x:%.2x#%d#\n", i,
-                  entry[0], entry[1], entry[2], entry[3], entry[4], entry[5], entry[6]);
-    text += line;
+    std::fprintf(out, "onekeylist%zu#%.2x:%.2x:%.2x:%.2x:%.2x:%.2x#%d#\n", i, entry[0], entry[1],
+                 entry[2], entry[3], entry[4], entry[5], entry[6]);
   }
-  return text;
 }
 
 }  // namespace
 
-std::string format_get_result(std::uint32_t frame_id, const GetBuffer& buffer) {
+void print_get_result(std::FILE* out, std::uint32_t frame_id, const GetBuffer& buffer) {
   const std::uint8_t* answer = buffer.data() + kAnswerOffset;
-  std::string text = "\nvan result:\n";
-  if (frame_id == kFrameStatus) {
-    char line[32];
-    std::snprintf(line, sizeof line, "onekeystatus=%d\n", answer[0]);
-    text += line;
-  } else if (frame_id == kFrameList) {
-    text += format_list(answer);
-  }
-  return text;
+  std::fputs("\nvan result:\n", out);
+  if (frame_id == kFrameStatus)
+    std::fprintf(out, "onekeystatus=%d\n", answer[0]);
+  else if (frame_id == kFrameList)
+    print_list(out, answer);
 }
 
 }  // namespace onekey

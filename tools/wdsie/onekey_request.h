@@ -1,6 +1,7 @@
 // Requests to the wireless driver's one-key WDS element ioctls and the text
 // made from its answers. Everything here builds or reads memory only, so the
-// exact bytes can be checked without a driver.
+// exact bytes can be checked without a driver. Nothing here needs the C++
+// library at run time.
 #pragma once
 
 #include <linux/wireless.h>
@@ -8,8 +9,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
-#include <string>
 #include <string_view>
 
 namespace onekey {
@@ -53,9 +54,9 @@ GetBuffer build_get_buffer(std::uint32_t frame_id);
 // used) pointing at buffer with the given descriptor length and flags 0.
 iwreq build_request_record(std::string_view dev, void* buffer, std::uint16_t length);
 
-// Text printed after a successful get: the header line, then the status or
-// the list entries the answer holds.
-std::string format_get_result(std::uint32_t frame_id, const GetBuffer& buffer);
+// Prints the text that follows a successful get: the header line, then the
+// status or the list entries the answer holds.
+void print_get_result(std::FILE* out, std::uint32_t frame_id, const GetBuffer& buffer);
 
 // Most list entries an answer can hold inside the get buffer.
 std::size_t max_list_entries();

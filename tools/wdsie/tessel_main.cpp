@@ -89,7 +89,7 @@ int run_get(std::string_view dev, std::string_view frame_name) {
   onekey::GetBuffer buffer = onekey::build_get_buffer(*frame_id);
   if (driver_request(driver, onekey::kGetIoctl, dev, buffer.data(), onekey::kGetDescriptorLength) >=
       0) {
-    std::fputs(onekey::format_get_result(*frame_id, buffer).c_str(), stdout);
+    onekey::print_get_result(stdout, *frame_id, buffer);
   }
   return kGetStatus;
 }

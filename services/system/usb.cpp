@@ -1,6 +1,6 @@
 // The "usb" service: the mounted USB disk partitions with their sizes.
+#include <cctype>
 #include <cstring>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,10 +18,22 @@ constexpr size_t device_path_limit = 127;
 
 // The lines of a command's output, the last one without its line feed.
 std::vector<std::string> output_lines(const std::string& command) {
-  std::vector<std::string> lines;
-  std::istringstream out(fx().capture(command));
-  for (std::string line; std::getline(out, line);) lines.push_back(line);
-  return lines;
+  return text_lines(fx().capture(command));
+}
+
+// Fills fields with the first count blank-separated words of line; false when
+// the line has fewer.
+bool split_fields(const std::string& line, std::string* fields, size_t count) {
+  size_t pos = 0;
+  for (size_t i = 0; i < count; ++i) {
+    while (pos < line.size() && std::isspace(static_cast<unsigned char>(line[pos]))) ++pos;
+    if (pos == line.size()) return false;
+    size_t end = pos;
+    while (end < line.size() && !std::isspace(static_cast<unsigned char>(line[end]))) ++end;
+    fields[i].assign(line, pos, end - pos);
+    pos = end;
+  }
+  return true;
 }
 
 // Device paths of the disk partitions blkid lists ("/dev/sda1: UUID=..."),
@@ -46,10 +58,8 @@ std::vector<std::string> partition_names() {
 // partitions. Lines with fewer than five fields are skipped.
 void append_device(std::string& doc, const std::string& line,
                    const std::vector<std::string>& names) {
-  std::istringstream fields(line);
   std::string field[5];
-  for (std::string& value : field)
-    if (!(fields >> value)) return;
+  if (!split_fields(line, field, 5)) return;
   for (const std::string& name : names) {
     if (field[0] != name) continue;
     appendf(doc,

@@ -42,6 +42,16 @@ class change_plan {
     return true;
   }
 
+  // True when the store can take every value to be stored as it is
+  // (cfg_value_stageable: tab and line breaks allowed).
+  bool values_stageable() const {
+    for (const change& c : changes_) {
+      if ((c.what == kind::set || c.what == kind::add_list) && !cfg_value_stageable(c.value))
+        return false;
+    }
+    return true;
+  }
+
   // Stages every change in the order it was planned.
   void apply() const {
     for (const change& c : changes_) {

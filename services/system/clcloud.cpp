@@ -5,7 +5,7 @@
 #include "agent/server.h"
 #include "agent/services.h"
 #include "platform/effects.h"
-#include "services/common/option_changes.h"
+#include "services/common/change_plan.h"
 #include "services/common/request_body.h"
 
 int clcloud_get(int fd, char* sub_path, size_t /*sub_path_len*/, char* /*rest*/) {
@@ -29,12 +29,13 @@ int clcloud_post(int fd, char* body, size_t body_len, char* sub_path) {
   const char* url = child_text(request.root(), "URL");
   const char* user = child_text(request.root(), "USER");
   if (!disable || !url || !user) return reply_code(fd, FORMAT_ERROR);
-  option_changes changes = {{"clcloud.@cloud[0].disable", disable},
-                            {"clcloud.@cloud[0].url", url},
-                            {"clcloud.@cloud[0].user", user}};
-  if (!changes_stageable(changes)) return reply_code(fd, FORMAT_ERROR);
+  change_plan changes;
+  changes.set("clcloud.@cloud[0].disable", disable);
+  changes.set("clcloud.@cloud[0].url", url);
+  changes.set("clcloud.@cloud[0].user", user);
+  if (!changes.values_stageable()) return reply_code(fd, FORMAT_ERROR);
 
-  stage_changes(changes);
+  changes.apply();
   cfg_commit("clcloud");
   fx().run("/etc/init.d/cloudmg restart");
   return 0;

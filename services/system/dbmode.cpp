@@ -4,8 +4,8 @@
 #include "agent/config.h"
 #include "agent/server.h"
 #include "agent/services.h"
+#include "services/common/change_plan.h"
 #include "services/common/command_text.h"
-#include "services/common/option_changes.h"
 #include "services/common/request_body.h"
 
 namespace {
@@ -31,10 +31,11 @@ int dbmode_post(int fd, char* body, size_t body_len, char* sub_path) {
   if (!request.ok()) return reply_code(fd, FORMAT_ERROR);
   const char* mode = child_text(request.root(), "DBMODE");
   if (!mode) return reply_code(fd, FORMAT_ERROR);
-  option_changes changes = {{dbmode_option, mode}};
-  if (!changes_stageable(changes)) return reply_code(fd, FORMAT_ERROR);
+  change_plan changes;
+  changes.set(dbmode_option, mode);
+  if (!changes.values_stageable()) return reply_code(fd, FORMAT_ERROR);
 
-  stage_changes(changes);
+  changes.apply();
   cfg_commit("system");
   return 0;
 }

@@ -10,7 +10,7 @@
 #include "agent/server.h"
 #include "agent/services.h"
 #include "platform/effects.h"
-#include "services/common/option_changes.h"
+#include "services/common/change_plan.h"
 #include "services/common/request_body.h"
 
 namespace {
@@ -68,13 +68,14 @@ int ddns_post(int fd, char* body, size_t body_len, char* sub_path) {
   if (!user_name || !password || !disable || !domain) return reply_code(fd, FORMAT_ERROR);
   // The password is stored as sent, not decoded, so the GET gives it back
   // the same way.
-  option_changes changes = {{"ddns.myddns.enabled", enabled_value(disable)},
-                            {"ddns.myddns.username", user_name},
-                            {"ddns.myddns.password", password},
-                            {"ddns.myddns.domain", domain}};
-  if (!changes_stageable(changes)) return reply_code(fd, FORMAT_ERROR);
+  change_plan changes;
+  changes.set("ddns.myddns.enabled", enabled_value(disable));
+  changes.set("ddns.myddns.username", user_name);
+  changes.set("ddns.myddns.password", password);
+  changes.set("ddns.myddns.domain", domain);
+  if (!changes.values_stageable()) return reply_code(fd, FORMAT_ERROR);
 
-  stage_changes(changes);
+  changes.apply();
   cfg_commit("ddns");
   if (cfg_get(std::string("ddns.myddns.service")) == "orbity")
     fx().run("/etc/init.d/updatedd restart");

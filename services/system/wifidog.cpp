@@ -4,7 +4,7 @@
 #include "agent/config.h"
 #include "agent/server.h"
 #include "agent/services.h"
-#include "services/common/option_changes.h"
+#include "services/common/change_plan.h"
 #include "services/common/request_body.h"
 #include "services/network/restart.h"
 
@@ -56,14 +56,14 @@ int wifidog_post(int fd, char* body, size_t body_len, char* sub_path) {
   if (sub_path) return reply_code(fd, NO_SERVICE);
   parsed_body request(body, body_len);
   if (!request.ok()) return reply_code(fd, FORMAT_ERROR);
-  option_changes changes;
+  change_plan changes;
   for (const portal_option& entry : portal_options) {
     if (const char* text = child_text(request.root(), entry.element))
-      changes.push_back({option_path(entry), text});
+      changes.set(option_path(entry), text);
   }
-  if (!changes_stageable(changes)) return reply_code(fd, FORMAT_ERROR);
+  if (!changes.values_stageable()) return reply_code(fd, FORMAT_ERROR);
 
-  stage_changes(changes);
+  changes.apply();
   cfg_commit("wifidog");
   firewall_cycle();
   return 0;

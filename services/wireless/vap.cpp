@@ -174,7 +174,7 @@ std::string channel_text(int radio) {
   char channel[32] = "";
   radio_live_channel(radio == 0 ? "ath0" : "ath1", channel);
   if (*channel) return channel;
-  return store_text(radio_option_path(radio, "channel"), sizeof channel);
+  return cfg_get_cut(radio_option_path(radio, "channel"), sizeof channel);
 }
 
 }  // namespace

@@ -31,17 +31,11 @@ std::string iface_option_path(int slot, const char* option) {
 }
 
 std::string iface_option(int slot, const char* option, size_t size) {
-  return store_text(iface_option_path(slot, option), size);
+  return cfg_get_cut(iface_option_path(slot, option), size);
 }
 
 std::string radio_option_path(int radio, const char* option) {
   return std::string(radio == 0 ? "wireless.wifi0." : "wireless.wifi1.") + option;
-}
-
-std::string store_text(const std::string& path, size_t size) {
-  std::string value = cfg_get(path);
-  if (value.size() >= size) value.resize(size - 1);
-  return value;
 }
 
 namespace {
@@ -75,7 +69,7 @@ int radio_switched_off(int slot) {
     state = state.substr(0, state.find('\n'));
     return contains(state, "up") ? 0 : 1;
   }
-  std::string disabled = store_text(radio_option_path(radio_of_slot(slot), "disabled"), 64);
+  std::string disabled = cfg_get_cut(radio_option_path(radio_of_slot(slot), "disabled"), 64);
   return !disabled.empty() && disabled[0] == '1' ? 1 : 0;
 }
 
@@ -93,7 +87,7 @@ namespace {
 
 // A radio option as the radio document shows it (31 characters).
 std::string radio_value(int radio, const char* option, size_t size = 32) {
-  return store_text(radio_option_path(radio, option), size);
+  return cfg_get_cut(radio_option_path(radio, option), size);
 }
 
 // The radio's address text, read once the file can be read and kept for the

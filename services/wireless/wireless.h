@@ -36,9 +36,6 @@ std::string iface_option_path(int slot, const char* option);
 std::string iface_option(int slot, const char* option, size_t size = 64);
 // "wireless.wifiN.option" of radio N (0 or 1).
 std::string radio_option_path(int radio, const char* option);
-// A store value cut to size - 1 characters, as a read into a buffer of that
-// size gives it.
-std::string store_text(const std::string& path, size_t size);
 
 // A board that shows and uses radio 1 only (submode contains "SINGLE5G").
 bool board_single5g();

@@ -36,11 +36,6 @@
 
 namespace uci {
 
-void Fd::reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
-}
-
 bool Stamp::operator==(const Stamp& o) const {
   return exists == o.exists && dev == o.dev && ino == o.ino && size == o.size &&
          mtime_sec == o.mtime_sec && mtime_nsec == o.mtime_nsec && ctime_sec == o.ctime_sec &&

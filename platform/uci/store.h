@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/owned_fd.h"
+
 namespace uci {
 
 // Error numbers, as the command-line tool returns them for `add`.
@@ -168,31 +170,7 @@ struct Store {
   std::vector<std::string> delta_dirs;  // read in order; the last one saves changes
 };
 
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() { reset(); }
-  Fd(Fd&& other) noexcept : fd_(other.release()) {}
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-
-  int get() const { return fd_; }
-  bool ok() const { return fd_ >= 0; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void reset(int fd = -1);
-
- private:
-  int fd_ = -1;
-};
+using Fd = OwnedFd;
 
 // What a file looked like when it was read; compared to see changes.
 struct Stamp {

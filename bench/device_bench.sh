@@ -12,12 +12,22 @@ bench_device_up() {
   shift $(($# < 2 ? $# : 2))
   devsim=$repo/sim/devsim
   loadgen=$build/bench/loadgen
-  state=$(mktemp -d /tmp/bench.XXXXXX)
-  trap '"$devsim" down --state "$state" >/dev/null 2>&1 || true; rm -rf "$state"' EXIT
+  state=$(mktemp -d "${TMPDIR:-/tmp}/bench.XXXXXX")
+  trap bench_device_down EXIT
   local out
   out=$("$devsim" up --state "$state/d" --bin "$build/bin" "$@")
   sock=$(sed -n 's/^socket //p' <<<"$out")
   log=$(sed -n 's/^log //p' <<<"$out")
+}
+
+# Ends the device the benchmark started. A failing `down` is reported and
+# keeps the folder, so that the device can still be found and ended by hand.
+bench_device_down() {
+  if "$devsim" down --state "$state/d" >/dev/null; then
+    rm -rf "$state"
+  else
+    echo "bench: could not end the device in $state/d" >&2
+  fi
 }
 
 # The last PID handed out in the device's PID namespace.

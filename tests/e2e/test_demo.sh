@@ -32,3 +32,20 @@ test_demo_keep_leaves_a_device_to_talk_to() {
   done < <(sed -n '/== The device keeps running/,$ s/^  //p' <<<"$out")
   ! dev_running || fail "the printed stop command left the device running"
 }
+
+# The demo installs with one line per step; the package tools' output goes to
+# a log that is named when a step fails. Fake package tools: every package
+# missing, the install noisy and failing.
+test_install_steps_are_one_line_each_with_the_log_named_on_failure() {
+  local fake=$E2E_WORK/fake log=$E2E_WORK/setup.log out
+  mkdir -p "$fake"
+  printf '#!/bin/sh\nexit 1\n' >"$fake/dpkg-query"
+  printf '#!/bin/sh\n[ "$1" = update ] && exit 0\necho "Unpacking libfoo ..."\nexit 100\n' >"$fake/apt-get"
+  chmod +x "$fake/dpkg-query" "$fake/apt-get"
+  out=$(PATH=$fake:$PATH "$E2E_REPO/scripts/install-deps" --log "$log" 2>&1) && fail "a failed install passed"
+  expect_eq "$(head -n1 <<<"$out")" "updating the package lists" "first step"
+  expect_contains "$out" "packages (about a minute)..." "install step"
+  expect_contains "$out" "failed; the full log is $log" "the log named"
+  expect_not_contains "$out" "Unpacking" "package tool output on the terminal"
+  expect_contains "$(cat "$log")" "Unpacking libfoo" "package tool output in the log"
+}

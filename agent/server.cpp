@@ -18,6 +18,7 @@
 #include <new>
 
 #include "agent/factory.h"
+#include "agent/request_limit.h"
 #include "agent/services.h"
 #include "platform/clock.h"
 
@@ -70,7 +71,7 @@ const char* const result_messages[] = {"OK", "NO SERVICE", "NOT SUPPORT SERVICE"
 
 namespace {
 
-constexpr size_t request_buffer_size = 16384;
+constexpr size_t request_buffer_size = request_limit;
 constexpr int highest_served_fd = 1024;
 constexpr int listen_backlog = 16;
 // A client that reads nothing of its reply for this long is given up, so it

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <string>
 
+#include "services/common/token_block.h"
+
 // Ethernet interface names of the board, chosen by board_ifnames_init.
 extern const char* wan_ifname;
 extern const char* lan_ifname;
@@ -27,11 +29,6 @@ bool board_family(const std::string& hardver);
 board_variant board_variant_of(const std::string& hardver);
 // Boards whose hardver names "7100" or "8100" together with "KV".
 bool board_kv_7100_8100(const std::string& hardver);
-
-// The token block: System V shared memory read by other local processes that
-// check login tokens.
-inline constexpr key_t token_block_key = 3134;
-inline constexpr size_t token_block_size = 68;
 
 // Creates (or reuses) the block, attaches it for the life of the process and
 // zeroes it. Returns 0, or -1 when it cannot be had.

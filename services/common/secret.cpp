@@ -27,7 +27,5 @@ bool decode_secret(const char* hex, char (&out)[secret_size]) {
 }
 
 bool same_secret(const char (&a)[secret_size], const char (&b)[secret_size]) {
-  unsigned difference = 0;
-  for (size_t i = 0; i < secret_size; ++i) difference |= static_cast<unsigned char>(a[i] ^ b[i]);
-  return difference == 0;
+  return same_bytes(a, b, secret_size);
 }

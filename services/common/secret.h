@@ -20,4 +20,11 @@ bool decode_secret(const char* hex, char (&out)[secret_size]);
 
 // Compares every byte, so the time taken does not tell where the first
 // difference lies.
+inline bool same_bytes(const void* a, const void* b, size_t length) {
+  const auto* x = static_cast<const unsigned char*>(a);
+  const auto* y = static_cast<const unsigned char*>(b);
+  unsigned difference = 0;
+  for (size_t i = 0; i < length; ++i) difference |= static_cast<unsigned>(x[i] ^ y[i]);
+  return difference == 0;
+}
 bool same_secret(const char (&a)[secret_size], const char (&b)[secret_size]);

@@ -20,9 +20,9 @@ key_t login_token_key = token_block_key;
 namespace {
 
 constexpr int CREDENTIAL_ERROR = 5;
-constexpr size_t token_random_bytes = 8;
-constexpr size_t slot_size = 32;
-constexpr size_t time_offset = 64;
+constexpr size_t token_random_bytes = token_hex_digits / 2;
+constexpr size_t slot_size = token_slot_size;
+constexpr size_t time_offset = token_time_offset;
 
 struct account {
   const char* name;

@@ -154,8 +154,10 @@ test_switch_show_and_web_root() {
   dev_up ap
   expect_eq "$(dev_exec swconfig dev switch0 show)" $'VLAN 1:\n\tvid: 1\n\tports: 0t 1 2 3 4\nVLAN 2:\n\tvid: 2\n\tports: 0t 5' \
     "committed switch VLANs"
-  dev_exec sh -c 'echo backup >/tmp/bak.tar.gz; ln -s /tmp/bak.tar.gz /www/bakfile.bin'
-  expect_eq "$(dev_exec wget -q -O - http://127.0.0.1/bakfile.bin)" backup "download through the web server"
+  dev_exec sh -c 'echo page >/www/page.txt; echo backup >/tmp/bak.tar.gz; ln -s /tmp/bak.tar.gz /www/bakfile.bin'
+  expect_eq "$(dev_exec wget -q -O - http://127.0.0.1/page.txt)" page "a file of the web root"
+  # The backup holds the passwords: the web server gives it to no one.
+  ! dev_exec wget -q -O - http://127.0.0.1/bakfile.bin || fail "backup served"
 }
 
 test_trace_keeps_the_agent_output() {

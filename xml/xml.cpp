@@ -16,6 +16,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "xml/utf8.h"
+
 namespace {
 
 // Bytes that declared entities may insert into one document in total. Stops
@@ -378,13 +380,21 @@ struct open_element {
 class parser {
  public:
   parser(xml_document& doc, char* text, size_t length)
-      : doc_(doc), start_(text), end_(text + length - 1) {
+      : doc_(doc),
+        start_(text),
+        end_(text + length - 1),
+        invalid_utf8_(text + utf8_invalid_at(text, length)) {
     last_was_gt_ = *end_ == '>';
     *end_ = '\0';
   }
 
   void run() {
     index_lines();
+    // Text that is not well-formed UTF-8 is not a well-formed document.
+    if (invalid_utf8_ <= end_) {
+      fail(invalid_utf8_, "invalid UTF-8");
+      return;
+    }
     stack_.reserve(8);
     char* s = std::strchr(start_, '<');
     while (s) {
@@ -967,7 +977,8 @@ class parser {
 
   xml_document& doc_;
   char* start_;
-  char* end_;  // the terminator that replaced the input's last byte
+  char* end_;                 // the terminator that replaced the input's last byte
+  const char* invalid_utf8_;  // the first byte outside a UTF-8 character, or past the end
   bool last_was_gt_;
   std::vector<size_t> line_feeds_;
   std::vector<open_element> stack_;

@@ -46,7 +46,9 @@ struct xml_node {
 // Parses length bytes of buffer in place and returns the document element.
 // A malformed document still gives a (possibly partial) tree whose
 // xml_error text is not empty. Null only when memory ran out. Input that
-// starts with 0xFE or 0xFF is read as UTF-16 with a byte-order mark.
+// starts with 0xFE or 0xFF is read as UTF-16 with a byte-order mark; any
+// other input must be well-formed UTF-8, else nothing of it is parsed and
+// the error is "invalid UTF-8".
 xml_node* xml_parse(char* buffer, size_t length);
 
 // First child of node named exactly name (case-sensitive); null when there

@@ -22,6 +22,7 @@
 #include "platform/shell.h"
 #include "platform/uci/store.h"
 #include "platform/uci/uci.h"
+#include "xml/utf8.h"
 
 namespace {
 
@@ -42,10 +43,11 @@ std::string store_read(std::string_view path) {
   return value;
 }
 
-// Copies text into buffer, cut to size - 1 characters and terminated.
+// Copies text into buffer, cut to size - 1 bytes at a character boundary
+// and terminated.
 char* copy_cut(const std::string& text, char* buffer, size_t size) {
   if (!buffer || size == 0) return buffer;
-  size_t n = text.size() < size - 1 ? text.size() : size - 1;
+  size_t n = utf8_cut_length(text.data(), text.size(), size - 1);
   std::memcpy(buffer, text.data(), n);
   buffer[n] = '\0';
   return buffer;
@@ -384,33 +386,72 @@ const char* arp_table_find(const arp_entry* first, const char* hwaddr) {
 
 // ---- text helpers ----
 
+namespace {
+
+// The entity of a byte that cannot stand for itself in character data, or
+// null.
+const char* ascii_entity(char c) {
+  switch (c) {
+    case '"':
+      return "&quot;";
+    case '&':
+      return "&amp;";
+    case '\'':
+      return "&apos;";
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    case '\r':
+      return "&#13;";
+    default:
+      return nullptr;
+  }
+}
+
+constexpr char replacement_character[] = "\xEF\xBF\xBD";  // U+FFFD
+
+bool xml_forbidden_control(unsigned char c) {
+  return c < 0x20 && c != '\t' && c != '\n' && c != '\r';
+}
+
+// U+FFFE and U+FFFF, which XML 1.0 forbids although they are well-formed.
+bool is_noncharacter_fffe(const char* p, size_t n) {
+  return n == 3 && static_cast<unsigned char>(p[0]) == 0xEF &&
+         static_cast<unsigned char>(p[1]) == 0xBF &&
+         (static_cast<unsigned char>(p[2]) & 0xFE) == 0xBE;
+}
+
+size_t put_text(char* dest, const char* text, size_t n) {
+  std::memcpy(dest, text, n);
+  return n;
+}
+
+}  // namespace
+
 size_t xml_escape(char* dest, const char* src, size_t length) {
   size_t written = 0;
-  for (size_t i = 0; i < length; ++i) {
-    const char* entity = nullptr;
-    switch (src[i]) {
-      case '"':
-        entity = "&quot;";
-        break;
-      case '&':
-        entity = "&amp;";
-        break;
-      case '\'':
-        entity = "&apos;";
-        break;
-      case '<':
-        entity = "&lt;";
-        break;
-      case '>':
-        entity = "&gt;";
-        break;
-      default:
+  size_t i = 0;
+  while (i < length) {
+    auto c = static_cast<unsigned char>(src[i]);
+    if (c < 0x80) {
+      if (const char* entity = ascii_entity(src[i]))
+        written += put_text(dest + written, entity, std::strlen(entity));
+      else if (xml_forbidden_control(c))
+        written += put_text(dest + written, replacement_character, 3);
+      else
         dest[written++] = src[i];
-        continue;
+      ++i;
+      continue;
     }
-    size_t n = std::strlen(entity);
-    std::memcpy(dest + written, entity, n);
-    written += n;
+    size_t n = utf8_char_length(src + i, length - i);
+    if (n == 0 || is_noncharacter_fffe(src + i, n)) {
+      written += put_text(dest + written, replacement_character, 3);
+      i += n == 0 ? 1 : n;
+      continue;
+    }
+    written += put_text(dest + written, src + i, n);
+    i += n;
   }
   dest[written] = '\0';
   return written;
@@ -420,6 +461,27 @@ std::string xml_escape(const std::string& text) {
   std::string escaped(text.size() * 6 + 1, '\0');
   escaped.resize(xml_escape(&escaped[0], text.data(), text.size()));
   return escaped;
+}
+
+size_t utf8_cut_length(const char* text, size_t length, size_t max_bytes) {
+  if (length <= max_bytes) return length;
+  auto byte = [text](size_t i) { return static_cast<unsigned char>(text[i]); };
+  auto continuation = [&byte](size_t i) { return (byte(i) & 0xC0) == 0x80; };
+  if (!continuation(max_bytes)) return max_bytes;
+  // The byte after the cut continues a character: find its lead byte, at
+  // most three bytes back, and cut before it when the character it starts
+  // reaches past the cut.
+  for (size_t back = 1; back <= 3 && back <= max_bytes; ++back) {
+    if (continuation(max_bytes - back)) continue;
+    unsigned char lead = byte(max_bytes - back);
+    size_t declared = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    return declared > back ? max_bytes - back : max_bytes;
+  }
+  return max_bytes;
+}
+
+std::string utf8_cut(const std::string& text, size_t max_bytes) {
+  return text.substr(0, utf8_cut_length(text.data(), text.size(), max_bytes));
 }
 
 char* hex_encode(const unsigned char* bytes, size_t count, char* dest) {

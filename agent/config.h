@@ -16,8 +16,9 @@ inline constexpr size_t cfg_value_limit = 2047;
 
 // Reads a store path ("network.lan.ipaddr", "wireless.@wifi-iface[0].ssid",
 // "network.lan" for a section's type) as the store is now, staged changes
-// included. List items are joined by single blanks. The value is cut to
-// size - 1 characters; an unresolvable path reads as the empty text.
+// included. List items are joined by single blanks. The value is cut to at
+// most size - 1 bytes without splitting a UTF-8 character (utf8_cut); an
+// unresolvable path reads as the empty text.
 char* cfg_get(const char* path, char* buffer, size_t size);
 std::string cfg_get(const std::string& path);
 // The real name of the section a path such as "network.@qos[-1]" resolves
@@ -97,11 +98,24 @@ void arp_table_free(arp_entry* first);
 // case), or null.
 const char* arp_table_find(const arp_entry* first, const char* hwaddr);
 
-// Copies length bytes of src with " & ' < > replaced by their XML entities and
-// terminates dest, which must hold 6 * length + 1 bytes. Returns the number
-// of characters written (without the terminator).
+// Copies length bytes of src as XML 1.0 character data in UTF-8, whatever
+// they hold, and terminates dest, which must hold 6 * length + 1 bytes:
+// " & ' < > become their entities and a carriage return "&#13;" (so that it
+// survives a parser's line-end handling); each byte that does not belong to
+// a well-formed UTF-8 character, each control character other than tab, line
+// feed and carriage return, and U+FFFE and U+FFFF become U+FFFD. Returns the
+// number of bytes written (without the terminator).
 size_t xml_escape(char* dest, const char* src, size_t length);
 std::string xml_escape(const std::string& text);
+
+// How many of the first length bytes of text to keep when they are cut to at
+// most max_bytes: max_bytes, or less when that would split a UTF-8
+// character, so that the cut ends before the character instead. Bytes that
+// are not UTF-8 are cut where they stand.
+size_t utf8_cut_length(const char* text, size_t length, size_t max_bytes);
+// text cut to at most max_bytes without splitting a UTF-8 character; a text
+// that fits is unchanged.
+std::string utf8_cut(const std::string& text, size_t max_bytes);
 
 // Writes count bytes as upper-case hex pairs into dest (2 * count + 1 bytes).
 char* hex_encode(const unsigned char* bytes, size_t count, char* dest);

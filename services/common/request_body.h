@@ -63,12 +63,16 @@ inline bool all_texts_stageable(xml_node* node) {
   return true;
 }
 
-// A stored value as reply text: read as the store holds it now, cut to
-// size - 1 characters when a size is given, and escaped.
+// A store value cut to at most size - 1 bytes, as a fixed-size read takes
+// it, without splitting a UTF-8 character.
+inline std::string cfg_get_cut(const std::string& path, size_t size) {
+  return utf8_cut(cfg_get(path), size - 1);
+}
+
+// A stored value as reply text: read as the store holds it now, cut as
+// cfg_get_cut does when a size is given, and escaped.
 inline std::string stored_text(const std::string& path, size_t size = 0) {
-  std::string value = cfg_get(path);
-  if (size > 0 && value.size() > size - 1) value.resize(size - 1);
-  return xml_escape(value);
+  return xml_escape(size > 0 ? cfg_get_cut(path, size) : cfg_get(path));
 }
 
 // True when the store can take every given text as it is (null texts, the
@@ -87,13 +91,6 @@ inline bool all_stageable(std::initializer_list<const char*> texts) {
 inline int refuse_sub_path(int fd, const char* sub_path, const char* body) {
   std::printf("%.*s\n", static_cast<int>(body - sub_path), sub_path);
   return reply_code(fd, NO_SERVICE);
-}
-
-// A store value cut to size - 1 characters, as a fixed-size read takes it.
-inline std::string cfg_get_cut(const std::string& path, size_t size) {
-  std::string value = cfg_get(path);
-  if (value.size() >= size) value.resize(size - 1);
-  return value;
 }
 
 // The lines of a text without their line feeds; a last line without one

@@ -7,14 +7,6 @@
 #include "agent/config.h"
 #include "agent/server.h"
 
-std::string utf8_cut(const std::string& text, size_t max_bytes) {
-  if (text.size() <= max_bytes) return text;
-  size_t end = max_bytes;
-  // Step back over continuation bytes to the start of the cut character.
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
-}
-
 std::string ssid_name(const char* ssid, size_t length) {
   std::string name(ssid, strnlen(ssid, length));
   if (looks_gb2312(name.data(), name.size())) {

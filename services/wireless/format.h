@@ -46,5 +46,3 @@ int freq_to_channel(int mhz);
 // The AP element of one driver scan entry, as the survey and the signal
 // following show it.
 std::string scan_ap_element(const char* band, const wifi::ScanEntry& entry);
-// text cut to at most max_bytes without splitting a UTF-8 character.
-std::string utf8_cut(const std::string& text, size_t max_bytes);

@@ -223,7 +223,7 @@ TEST_F(Auxiliary, ChangemodeShowsAndSwitchesTheProtocol) {
                                   {"", "0"},
                                   {" 4\n7\n", "4 7"},
                                   {"\n", ""},
-                                  {"a<b\xa0\n", "a&lt;b\xa0"},
+                                  {"a<b\xa0\n", "a&lt;b\xef\xbf\xbd"},  // not UTF-8: U+FFFD
                                   {std::string(600, '6'), std::string(511, '6')},
                                   {"x\n" + std::string(511, 'y'), "x"}}) {
     fake.on_capture(mode_command, output);

@@ -280,6 +280,93 @@ TEST(TextHelpers, XmlEscapeReplacesTheFiveCharacters) {
   EXPECT_STREQ(dest, "");
 }
 
+struct EscapeCase {
+  const char* what;
+  std::string text;
+  std::string escaped;
+};
+
+// U+FFFD as it is written in place of what a document cannot hold.
+const std::string fffd = "\xEF\xBF\xBD";
+
+TEST(TextHelpers, XmlEscapeWritesEveryTextAsWellFormedCharacterData) {
+  const EscapeCase cases[] = {
+      {"plain ASCII", "abc 123 ~", "abc 123 ~"},
+      {"DEL and C1 controls stay", "\x7F\xC2\x85", "\x7F\xC2\x85"},
+      {"tab and line feed stay", "a\tb\nc", "a\tb\nc"},
+      {"carriage return", "a\r\nb", "a&#13;\nb"},
+      {"C0 controls and NUL", std::string("a\x01\x1B\x1F\0", 5), "a" + fffd + fffd + fffd + fffd},
+      {"CDATA end", "]]>", "]]&gt;"},
+      {"two-, three- and four-byte characters", "\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80",
+       "\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80"},
+      {"bytes that are never UTF-8", "\xFF\xFE", fffd + fffd},
+      {"stray continuation byte",
+       "a\x80"
+       "b",
+       "a" + fffd + "b"},
+      {"lead byte at the end", "ab\xC3", "ab" + fffd},
+      {"lead byte before ASCII", "\xE4\xB8<", fffd + fffd + "&lt;"},
+      {"overlong form", "\xC0\xAF", fffd + fffd},
+      {"surrogate", "\xED\xA0\x80", fffd + fffd + fffd},
+      {"beyond U+10FFFF", "\xF4\x90\x80\x80", fffd + fffd + fffd + fffd},
+      {"U+FFFE and U+FFFF", "\xEF\xBF\xBE\xEF\xBF\xBF\xEF\xBF\xBD", fffd + fffd + fffd},
+      {"U+FFFD stays", "\xEF\xBF\xBD", fffd},
+  };
+  for (const EscapeCase& c : cases) {
+    EXPECT_EQ(xml_escape(c.text), c.escaped) << c.what;
+    // The buffer form never writes more than six bytes a byte.
+    std::vector<char> dest(c.text.size() * 6 + 1, 'X');
+    EXPECT_EQ(xml_escape(dest.data(), c.text.data(), c.text.size()), c.escaped.size()) << c.what;
+    EXPECT_EQ(std::string(dest.data()), c.escaped) << c.what;
+  }
+}
+
+std::string repeat(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
+struct CutCase {
+  const char* what;
+  std::string text;
+  size_t max_bytes;
+  std::string kept;
+};
+
+TEST(TextHelpers, Utf8CutBacksUpToTheStartOfTheSplitCharacter) {
+  const std::string e_acute = "\xC3\xA9";
+  const std::string zhong = "\xE4\xB8\xAD";
+  const std::string emoji = "\xF0\x9F\x98\x80";
+  const CutCase cases[] = {
+      {"fits", "abc", 3, "abc"},
+      {"ASCII cut", "abcd", 3, "abc"},
+      {"cut after a whole character", "a" + e_acute + "b", 3, "a" + e_acute},
+      {"inside a two-byte character", "a" + e_acute, 2, "a"},
+      {"inside a three-byte character, at 1", zhong + zhong, 4, zhong},
+      {"inside a three-byte character, at 2", zhong + zhong, 5, zhong},
+      {"inside a four-byte character", "a" + emoji, 4, "a"},
+      {"16 two-byte characters cut to 31 bytes", repeat(e_acute, 16), 31, repeat(e_acute, 15)},
+      {"nothing left", e_acute, 1, ""},
+      {"stray continuation bytes are cut where they stand", "ab\x80\x80\x80\x80", 3, "ab\x80"},
+      {"lead byte without continuation",
+       "a\xC3"
+       "bc",
+       2, "a\xC3"},
+      {"a complete character followed by a stray byte", e_acute + "\x80", 2, e_acute},
+  };
+  for (const CutCase& c : cases) {
+    EXPECT_EQ(utf8_cut(c.text, c.max_bytes), c.kept) << c.what;
+    EXPECT_EQ(utf8_cut_length(c.text.data(), c.text.size(), c.max_bytes), c.kept.size()) << c.what;
+  }
+}
+
+TEST_F(ConfigTest, BufferReadsCutAtACharacterBoundary) {
+  fake.write_config("network", "config interface 'lan'\n\toption name 'a\xC3\xA9\xC3\xA9'\n");
+  char buffer[5];
+  EXPECT_STREQ(cfg_get("network.lan.name", buffer, sizeof buffer), "a\xC3\xA9");
+}
+
 TEST(TextHelpers, HexEncodeIsUpperCasePairs) {
   const unsigned char bytes[] = {0x41, 0xE4};
   char dest[5];

@@ -48,6 +48,22 @@ TEST_F(Time, Document) {
                 "<TIME_SERVER>a&amp;b c</TIME_SERVER><CUSTOM>1</CUSTOM></TIME>");
 }
 
+TEST_F(Time, ZoneIsShownCutBeforeACharacterThatDoesNotFit) {
+  std::string e_acute = "\xC3\xA9";
+  std::string zone;
+  for (int i = 0; i < 16; ++i) zone += e_acute;
+  EXPECT_EQ(post("<TIME><TIME_ZONE>" + zone + "</TIME_ZONE></TIME>"), envelope(0, "OK"));
+  std::string doc = routed_reply("GET /route/time");
+  EXPECT_NE(doc.find("<TIME_ZONE>" + zone.substr(0, 30) + "</TIME_ZONE>"), std::string::npos)
+      << doc;
+}
+
+TEST_F(Time, BodyThatIsNotUtf8IsAFormatErrorAndChangesNothing) {
+  EXPECT_EQ(post("<TIME><TIME_ZONE>\xFF\xFE</TIME_ZONE></TIME>"), envelope(3, "FORMAT ERROR"));
+  EXPECT_TRUE(fake.commands().empty());
+  EXPECT_EQ(cfg_get("system.@system[0].timezone"), "CST-8");
+}
+
 TEST_F(Time, RefusedRequestsChangeNothing) {
   const std::vector<std::pair<std::string, int>> cases = {
       {"GET /route/time/x", 1},

@@ -1,5 +1,5 @@
-// DHCP discovery probe: one broadcast DHCPDISCOVER on an interface, then 2 s
-// of listening on port 68 for answers to it.
+// DHCP discovery probe: one broadcast DHCPDISCOVER on an interface, then at
+// most 2 s of listening on port 68 for the first answer to it.
 #include <arpa/inet.h>
 #include <net/if.h>
 #include <sys/ioctl.h>
@@ -68,7 +68,7 @@ int open_client_socket(const char* ifname, uint8_t mac[6]) {
     return -1;
   }
   ifreq request{};
-  ifreq_for(ifname, request);
+  if (!ifreq_for(ifname, request)) return -1;
   if (setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, &request, sizeof request) < 0) {
     std::printf("Error: Could not bind socket to interface %s.  Check your privileges...\n",
                 ifname);
@@ -89,26 +89,6 @@ int open_client_socket(const char* ifname, uint8_t mac[6]) {
   }
   std::memcpy(mac, request.ifr_hwaddr.sa_data, 6);
   return owned.release();
-}
-
-// Counts the answers to xid that arrive within the window.
-int count_answers(int fd, uint32_t xid, const uint8_t mac[6]) {
-  const std::vector<in_addr> own = own_ipv4_addresses();
-  const int64_t deadline = monotonic_ms() + answer_window_ms;
-  int valid = 0;
-  uint8_t answer[dhcp_message_size];
-  // Every pass either reads one datagram or ends the wait; the deadline
-  // bounds the loop whatever arrives.
-  while (wait_readable(fd, deadline) > 0) {
-    std::memset(answer, 0, sizeof answer);
-    sockaddr_in sender{};
-    socklen_t sender_len = sizeof sender;
-    ssize_t n =
-        recvfrom(fd, answer, sizeof answer, 0, reinterpret_cast<sockaddr*>(&sender), &sender_len);
-    if (n <= 0) continue;
-    if (dhcp_answer_counts(answer, static_cast<size_t>(n), xid, mac, sender.sin_addr, own)) valid++;
-  }
-  return valid;
 }
 
 }  // namespace
@@ -136,26 +116,36 @@ bool dhcp_answer_counts(const uint8_t* datagram, size_t length, uint32_t xid, co
   return !is_own_address(sender, own_addresses);
 }
 
-int dhcp_probe(const char* ifname) {
-  if (!probe_ifname_fits(ifname)) return 0;
-  uint8_t mac[6] = {};
-  OwnedFd socket_fd(open_client_socket(ifname, mac));
-  int valid = 0;
-  if (socket_fd.ok()) {
-    std::srand(static_cast<unsigned>(fx().now()));
-    uint32_t xid = static_cast<uint32_t>(random());
-    uint8_t discover[dhcp_message_size];
-    dhcp_discover_build(xid, mac, discover);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(server_port);
-    to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-    // A failed send is not fatal: the window is waited out all the same.
-    sendto(socket_fd.get(), discover, sizeof discover, 0, reinterpret_cast<sockaddr*>(&to),
-           sizeof to);
-    valid = count_answers(socket_fd.get(), xid, mac);
-  }
-  int found = valid > 0 ? 1 : 0;
-  std::printf("DHCP restul:%d\n", found);
-  return found;
+void dhcp_discovery::start(const char* ifname) {
+  socket_.reset(open_client_socket(ifname, mac_));
+  if (!socket_.ok()) return;
+  own_addresses_ = own_ipv4_addresses();
+  std::srand(static_cast<unsigned>(fx().now()));
+  xid_ = static_cast<uint32_t>(random());
+  uint8_t message[dhcp_message_size];
+  dhcp_discover_build(xid_, mac_, message);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(server_port);
+  to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+  window_end_ms_ = monotonic_ms() + answer_window_ms;
+  // A failed send is not fatal: the window is waited out all the same.
+  sendto(socket_.get(), message, sizeof message, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+}
+
+bool dhcp_discovery::take() {
+  uint8_t answer[dhcp_message_size] = {};
+  sockaddr_in sender{};
+  socklen_t sender_len = sizeof sender;
+  ssize_t n = recvfrom(socket_.get(), answer, sizeof answer, 0,
+                       reinterpret_cast<sockaddr*>(&sender), &sender_len);
+  if (n <= 0) return false;
+  answered_ = dhcp_answer_counts(answer, static_cast<size_t>(n), xid_, mac_, sender.sin_addr,
+                                 own_addresses_);
+  return answered_;
+}
+
+bool dhcp_discovery::finish() {
+  std::printf("DHCP restul:%d\n", answered_ ? 1 : 0);
+  return answered_;
 }

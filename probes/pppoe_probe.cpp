@@ -1,5 +1,6 @@
 // PPPoE discovery probe: one PADI on an interface, then at most 3 s of
-// waiting for an acceptable PADO. No PADR follows, so no session opens.
+// listening for the first acceptable PADO. No PADR follows, so no session
+// opens.
 #include <arpa/inet.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
@@ -150,7 +151,7 @@ int open_discovery_socket(const char* ifname, uint8_t mac[6]) {
     return -1;
   }
   ifreq request{};
-  ifreq_for(ifname, request);
+  if (!ifreq_for(ifname, request)) return -1;
   if (ioctl(fd, SIOCGIFHWADDR, &request) < 0) {
     std::perror("ioctl(SIOCGIFHWADDR)");
     return -1;
@@ -184,32 +185,6 @@ int open_discovery_socket(const char* ifname, uint8_t mac[6]) {
     return -1;
   }
   return owned.release();
-}
-
-enum class wait_result { pado, timeout, failed };
-
-// One window from the PADI on: frames that do not end the wait do not
-// prolong it.
-wait_result wait_for_pado(int fd, const uint8_t mac[6]) {
-  const int64_t deadline = monotonic_ms() + pado_window_ms;
-  uint8_t frame[pppoe_frame_limit];
-  for (;;) {
-    int ready = wait_readable(fd, deadline);
-    if (ready == 0) return wait_result::timeout;
-    if (ready < 0) {
-      std::perror("select (waitForPADO)");
-      return wait_result::timeout;
-    }
-    ssize_t n = recv(fd, frame, sizeof frame, 0);
-    if (n < 0) {
-      std::fprintf(stderr, "recv (receivePacket)\n");
-      return wait_result::failed;
-    }
-    pado_verdict verdict = pado_judge(frame, static_cast<size_t>(n), mac);
-    std::fputs(verdict.out.c_str(), stdout);
-    std::fputs(verdict.err.c_str(), stderr);
-    if (verdict.accepted) return wait_result::pado;
-  }
 }
 
 }  // namespace
@@ -263,25 +238,42 @@ pado_verdict pado_judge(const uint8_t* frame, size_t length, const uint8_t own_m
   return verdict;
 }
 
-int pppoe_probe(const char* ifname) {
+void pppoe_discovery::start(const char* ifname) {
   print_step("pppoe_discover", 558);
-  if (!probe_ifname_fits(ifname)) return 0;
-  uint8_t mac[6] = {};
-  OwnedFd discovery(open_discovery_socket(ifname, mac));
-  if (!discovery.ok()) return 0;
+  socket_.reset(open_discovery_socket(ifname, mac_));
+  if (!socket_.ok()) return;
   print_step("pppoe_discover", 560);
   uint8_t padi[pppoe_padi_size];
-  pppoe_padi_build(mac, padi);
-  if (send(discovery.get(), padi, sizeof padi, 0) < 0) {
+  pppoe_padi_build(mac_, padi);
+  window_end_ms_ = monotonic_ms() + pado_window_ms;
+  if (send(socket_.get(), padi, sizeof padi, 0) < 0) {
     std::fprintf(stderr, "send (sendPacket)\n");
-    return 0;
+    socket_.reset();
+    return;
   }
-  wait_result result = wait_for_pado(discovery.get(), mac);
-  if (result == wait_result::failed) return 0;
-  if (result == wait_result::timeout) {
+  sent_ = true;
+}
+
+bool pppoe_discovery::take() {
+  uint8_t frame[pppoe_frame_limit];
+  ssize_t n = recv(socket_.get(), frame, sizeof frame, 0);
+  if (n < 0) {
+    std::fprintf(stderr, "recv (receivePacket)\n");
+    read_failed_ = true;
+    return true;
+  }
+  pado_verdict verdict = pado_judge(frame, static_cast<size_t>(n), mac_);
+  std::fputs(verdict.out.c_str(), stdout);
+  std::fputs(verdict.err.c_str(), stderr);
+  answered_ = verdict.accepted;
+  return answered_;
+}
+
+bool pppoe_discovery::finish() {
+  if (answered_) {
+    std::printf("##___conn->discoveryState = %d   \n", 1);
+  } else if (sent_ && !read_failed_) {
     std::fprintf(stderr, "Timeout waiting for PADO packets\n");
-    return 0;
   }
-  std::printf("##___conn->discoveryState = %d   \n", 1);
-  return 1;
+  return answered_;
 }

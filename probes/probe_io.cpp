@@ -10,15 +10,37 @@
 
 #include "probes/probes.h"
 
-int wait_readable(int fd, int64_t deadline_ms) {
-  // poll rather than select: no limit on the descriptor's number.
+bool listen_for_answers(discovery* const* discoveries, size_t count) {
+  std::vector<pollfd> watched;
+  std::vector<discovery*> owners;
+  // Every pass either takes a message or sleeps until the next window ends,
+  // so the loop ends at the latest window whatever arrives.
   for (;;) {
-    int64_t left = deadline_ms - monotonic_ms();
-    if (left <= 0) return 0;
-    pollfd watched{fd, POLLIN, 0};
-    int ready = poll(&watched, 1, static_cast<int>(left));
-    if (ready > 0) return 1;
-    if (ready < 0 && errno != EINTR) return -1;
+    const int64_t now = monotonic_ms();
+    int64_t next_end = 0;
+    watched.clear();
+    owners.clear();
+    for (size_t i = 0; i < count; i++) {
+      discovery* d = discoveries[i];
+      if (!d->listening()) continue;
+      if (d->window_end_ms_ <= now) {
+        d->listening_ = false;
+        continue;
+      }
+      if (owners.empty() || d->window_end_ms_ < next_end) next_end = d->window_end_ms_;
+      watched.push_back(pollfd{d->socket_.get(), POLLIN, 0});
+      owners.push_back(d);
+    }
+    if (owners.empty()) return true;
+    // poll rather than select: no limit on the descriptor's number.
+    int ready = poll(watched.data(), watched.size(), static_cast<int>(next_end - now));
+    if (ready < 0 && errno != EINTR) {
+      for (discovery* d : owners) d->listening_ = false;
+      return false;
+    }
+    for (size_t i = 0; ready > 0 && i < watched.size(); i++) {
+      if (watched[i].revents && owners[i]->take()) owners[i]->listening_ = false;
+    }
   }
 }
 

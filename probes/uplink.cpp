@@ -1,7 +1,8 @@
 // The "uplink" service: which WAN protocols answer on the device's uplink.
-// A GET runs the DHCP probe, then the PPPoE probe, on the same interface and
-// reports what answered; each probe waits a bounded time (2 s and 3 s) and
-// leaves nothing open behind it.
+// A GET sends the DHCP and the PPPoE discovery on the same interface, listens
+// for both in one window (at most 3 s) and reports what answered; nothing
+// stays open behind it.
+#include <cstdio>
 #include <string>
 
 #include "agent/server.h"
@@ -11,7 +12,21 @@
 #include "services/common/request_body.h"
 #include "services/network/restart.h"
 
-uplink_probe_set uplink_probes = {dhcp_probe, pppoe_probe};
+uplink_found (*uplink_prober)(const char* ifname) = uplink_probe;
+
+uplink_found uplink_probe(const char* ifname) {
+  uplink_found found;
+  if (!probe_ifname_fits(ifname)) return found;
+  dhcp_discovery dhcp;
+  pppoe_discovery pppoe;
+  dhcp.start(ifname);
+  pppoe.start(ifname);
+  discovery* const both[] = {&dhcp, &pppoe};
+  if (!listen_for_answers(both, 2)) std::perror("select (waitForPADO)");
+  found.dhcp = dhcp.finish();
+  found.pppoe = pppoe.finish();
+  return found;
+}
 
 namespace {
 
@@ -27,12 +42,10 @@ const char* probed_interface() {
 
 int uplink_get(int fd, char* sub_path, size_t /*sub_path_len*/, char* /*rest*/) {
   if (sub_path) return reply_code(fd, NO_SERVICE);
-  const char* ifname = probed_interface();
-  bool dhcp = uplink_probes.dhcp(ifname) == 1;
-  bool pppoe = uplink_probes.pppoe(ifname) == 1;
+  uplink_found found = uplink_prober(probed_interface());
   std::string doc = xml_declaration;
-  appendf(doc, "<UPLINK><PROTO>%s</PROTO><PROTO>%s</PROTO></UPLINK>", dhcp ? "dhcp" : "",
-          pppoe ? "pppoe" : "");
+  appendf(doc, "<UPLINK><PROTO>%s</PROTO><PROTO>%s</PROTO></UPLINK>", found.dhcp ? "dhcp" : "",
+          found.pppoe ? "pppoe" : "");
   send_all(fd, doc);
   return 0;
 }

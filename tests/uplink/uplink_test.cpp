@@ -2,6 +2,7 @@
 // judges of DHCP answers and of PADOs.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <string>
@@ -19,49 +20,43 @@ using namespace expected;
 using Bytes = std::vector<uint8_t>;
 
 std::vector<std::string> probed;
-int dhcp_answer = 0;
-int pppoe_answer = 0;
+uplink_found answers;
 
-int fake_dhcp(const char* ifname) {
-  probed.push_back(std::string("dhcp ") + ifname);
-  return dhcp_answer;
-}
-int fake_pppoe(const char* ifname) {
-  probed.push_back(std::string("pppoe ") + ifname);
-  return pppoe_answer;
+uplink_found fake_probe(const char* ifname) {
+  probed.push_back(ifname);
+  return answers;
 }
 
 class Uplink : public FakeEffectsTest {
  protected:
   void SetUp() override {
-    saved_ = uplink_probes;
-    uplink_probes = {fake_dhcp, fake_pppoe};
+    saved_ = uplink_prober;
+    uplink_prober = fake_probe;
     probed.clear();
   }
-  void TearDown() override { uplink_probes = saved_; }
-  uplink_probe_set saved_{};
+  void TearDown() override { uplink_prober = saved_; }
+  uplink_found (*saved_)(const char*) = nullptr;
 };
 
 TEST_F(Uplink, ModeChoosesTheInterfaceAndAnswersReachTheDocument) {
   struct Case {
     const char* sys_mode;
-    int dhcp, pppoe;
+    bool dhcp, pppoe;
     std::string ifname, protos;
   } cases[] = {
-      {"1", 1, 0, wan_ifname, "<PROTO>dhcp</PROTO><PROTO></PROTO>"},
-      {"2", 0, 1, "br-lan", "<PROTO></PROTO><PROTO>pppoe</PROTO>"},
-      {"5", 1, 1, "br-lan", "<PROTO>dhcp</PROTO><PROTO>pppoe</PROTO>"},
-      {"", 0, 0, "br-lan", "<PROTO></PROTO><PROTO></PROTO>"},
+      {"1", true, false, wan_ifname, "<PROTO>dhcp</PROTO><PROTO></PROTO>"},
+      {"2", false, true, "br-lan", "<PROTO></PROTO><PROTO>pppoe</PROTO>"},
+      {"5", true, true, "br-lan", "<PROTO>dhcp</PROTO><PROTO>pppoe</PROTO>"},
+      {"", false, false, "br-lan", "<PROTO></PROTO><PROTO></PROTO>"},
   };
   for (const Case& c : cases) {
     fake.write_config("system",
                       std::string("config system\n\toption sys_mode '") + c.sys_mode + "'\n");
-    dhcp_answer = c.dhcp;
-    pppoe_answer = c.pppoe;
+    answers = {c.dhcp, c.pppoe};
     probed.clear();
     EXPECT_EQ(routed_reply("GET /route/uplink"), declaration + "<UPLINK>" + c.protos + "</UPLINK>")
         << "mode " << c.sys_mode;
-    EXPECT_EQ(probed, (std::vector<std::string>{"dhcp " + c.ifname, "pppoe " + c.ifname}));
+    EXPECT_EQ(probed, std::vector<std::string>{c.ifname});
   }
 }
 
@@ -73,9 +68,73 @@ TEST_F(Uplink, SubPathIsRefusedBeforeAnyProbe) {
 }
 
 TEST(ProbeInterface, NamesThatDoNotFitAreNotProbed) {
-  EXPECT_EQ(dhcp_probe("eth0.1000000000x"), 0);
-  EXPECT_EQ(pppoe_probe("eth0.1000000000x"), 0);
+  uplink_found found = uplink_probe("eth0.1000000000x");
+  EXPECT_FALSE(found.dhcp);
+  EXPECT_FALSE(found.pppoe);
   EXPECT_TRUE(probe_ifname_fits("eth0.100000000x"));
+}
+
+// ---- The common window
+
+// A discovery on a pipe: each byte written is one message, and 'y' is the
+// answer that ends its wait.
+class PipeDiscovery : public discovery {
+ public:
+  PipeDiscovery(int64_t window_ms, const std::string& messages, bool opened = true) {
+    int ends[2];
+    if (pipe(ends) != 0) return;
+    writer_.reset(ends[1]);
+    EXPECT_EQ(write(ends[1], messages.data(), messages.size()), ssize_t(messages.size()));
+    if (opened)
+      socket_.reset(ends[0]);
+    else
+      close(ends[0]);
+    window_end_ms_ = monotonic_ms() + window_ms;
+  }
+  std::string taken;
+
+ private:
+  bool take() override {
+    char message = 0;
+    if (read(socket_.get(), &message, 1) == 1) taken += message;
+    return message == 'y';
+  }
+  OwnedFd writer_;
+};
+
+TEST(ListenForAnswers, EachWaitEndsAtItsAnswerOrItsWindow) {
+  constexpr int64_t long_window = 30000;
+  struct Side {
+    int64_t window_ms;
+    std::string messages;
+    bool opened;
+    std::string taken;
+  };
+  struct Case {
+    const char* what;
+    Side a, b;
+  } cases[] = {
+      {"both answer at once", {long_window, "y", true, "y"}, {long_window, "y", true, "y"}},
+      {"wrong messages first, then the answer; nothing read after it",
+       {long_window, "nny", true, "nny"},
+       {long_window, "yy", true, "y"}},
+      {"one silent until its window ends", {long_window, "y", true, "y"}, {50, "", true, ""}},
+      {"wrong messages do not prolong the window", {50, "nnn", true, "nnn"}, {40, "n", true, "n"}},
+      {"a discovery that could not open does not wait",
+       {long_window, "y", true, "y"},
+       {long_window, "y", false, ""}},
+  };
+  for (const Case& c : cases) {
+    PipeDiscovery a(c.a.window_ms, c.a.messages, c.a.opened);
+    PipeDiscovery b(c.b.window_ms, c.b.messages, c.b.opened);
+    discovery* const both[] = {&a, &b};
+    const int64_t started = monotonic_ms();
+    EXPECT_TRUE(listen_for_answers(both, 2)) << c.what;
+    EXPECT_LT(monotonic_ms() - started, long_window / 2) << c.what;
+    EXPECT_EQ(a.taken, c.a.taken) << c.what;
+    EXPECT_EQ(b.taken, c.b.taken) << c.what;
+    EXPECT_FALSE(a.listening() || b.listening()) << c.what;
+  }
 }
 
 // ---- DHCP answers

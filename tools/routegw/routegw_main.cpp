@@ -264,7 +264,10 @@ int serve_login(const gw_request& request) {
   reply[got] = '\0';
 
   gw_session session;
-  if (!parse_login_reply(reply, session)) {
+  bool logged_in = parse_login_reply(reply, session);
+  // A success whose token cannot be read is not passed on: it holds the token.
+  if (!logged_in && std::strstr(reply, "<CODE>0</CODE>")) return answer(500);
+  if (!logged_in) {
     note_failed_login(limit, now);
     size_t saved_length = format_login_limit(limit, saved, sizeof saved);
     if (saved_length) replace_file(logins_file, saved, saved_length);
@@ -299,7 +302,7 @@ int serve_logout(const gw_session& session) {
 }
 
 // The archive's own name when it is a plain one, else a generic one.
-void download_name(char (&name)[96]) {
+void download_name(char (&name)[256]) {
   char target[256];
   ssize_t n = readlink(backup_link, target, sizeof target - 1);
   target[n > 0 ? n : 0] = '\0';
@@ -316,9 +319,9 @@ int serve_download() {
   OwnedFd file(open(backup_link, O_RDONLY | O_CLOEXEC));
   struct stat info {};
   if (!file.ok() || fstat(file.get(), &info) < 0 || !S_ISREG(info.st_mode)) return answer(404);
-  char name[96];
+  char name[256];
   download_name(name);
-  char extra[256];
+  char extra[512];
   snprintf(extra, sizeof extra,
            "Content-Disposition: attachment; filename=\"%s\"\r\nContent-Length: %lld\r\n", name,
            static_cast<long long>(info.st_size));

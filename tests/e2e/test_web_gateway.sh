@@ -112,12 +112,14 @@ test_gateway_session_rules() {
   expect_eq "$(web /cgi-bin/route/network/lan | head -1)" 401 "token replaced in the block"
   # Idle: the record says the session was last used 31 minutes ago.
   web_login
+  # shellcheck disable=SC2016 # the device's shell expands them
   dev_exec sh -c 'f=/var/run/routegw/session-admin; read -r t l u <$f
     printf "%s %10d %20d\n" $t $l $((u - 1860)) >$f'
   expect_eq "$(web /cgi-bin/route/network/lan | head -1)" 401 "idle session"
   # The idle limit of the store: 1 minute.
   dev_exec sh -c 'uci set system.@system[0].web_idle=1; uci commit system'
   web_login
+  # shellcheck disable=SC2016 # awk's field
   expect_eq "$(dev_exec awk '{ print $2 }' /var/run/routegw/session-admin)" 60 "idle limit"
 }
 

@@ -347,7 +347,10 @@ int serve_upload(const gw_request& request, const char* name) {
   char partial[sizeof path + 8];
   snprintf(path, sizeof path, "%s%s", upload_dir, name);
   snprintf(partial, sizeof partial, "%s.part", path);
-  OwnedFd file(open(partial, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+  // /tmp is open to every process: the file is made new, never one found
+  // there (a link planted under its name) written through.
+  unlink(partial);
+  OwnedFd file(open(partial, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (!file.ok()) return answer(507);
   auto left = static_cast<size_t>(request.content_length);
   while (left > 0) {

@@ -90,7 +90,7 @@ export async function postAction(path, body) {
 }
 
 // Uploads a file with progress (fetch cannot report upload progress).
-// Resolves with the name the gateway gave the file in /tmp.
+// Resolves with the name the gateway gave the file in /tmp (<UPLOAD><URL>).
 export function upload(kind, file, onProgress) {
   return new Promise((resolve, reject) => {
     const xhr = new XMLHttpRequest();
@@ -109,7 +109,7 @@ export function upload(kind, file, onProgress) {
       }
       const result = envelope(doc);
       if (result && result.code !== 0) reject(new RequestError(result.message, 200, result.code));
-      else resolve(text(doc, 'NAME') || (result && result.message) || '');
+      else resolve(text(doc, 'URL'));
     };
     xhr.send(file);
   });

@@ -100,6 +100,8 @@ test('every view loads and shows the device\'s values, labelled, at desktop and 
   const ssid = inDevice('uci', 'get', 'wireless.@wifi-iface[0].ssid');
   const zone = inDevice('uci', 'get', 'system.@system[0].timezone');
   const leaseMac = inDevice('sh', '-c', 'head -n1 /tmp/dhcp.leases').split(' ')[1].toUpperCase();
+  inDevice('sh', '-c', "printf '%s' '<FIREWALL><PORT_FORWARD><SRC_PORT>8000</SRC_PORT><DEST_IP>192.168.1.20</DEST_IP>" +
+    "<DEST_PORT>80</DEST_PORT></PORT_FORWARD><DMZ><IP>192.168.1.30</IP></DMZ></FIREWALL>' | pallactl post firewall");
   // What each view must show, read from the device itself.
   const expected = {
     status: async () => assert.match(await page.textContent('main'), new RegExp(`LAN${lanIp.replace(/\./g, '\\.')} / `)),
@@ -112,7 +114,10 @@ test('every view loads and shows the device\'s values, labelled, at desktop and 
       assert.equal(await page.locator('.chart rect.bar').count() > 0, true);
     },
     network: async () => assert.equal(await page.inputValue('form[aria-label="LAN"] input[name=ip]'), lanIp),
-    firewall: async () => assert.equal(await page.isVisible('form[aria-label="Firewall"]'), true),
+    firewall: async () => {
+      assert.equal(await page.inputValue('input[name=dmz]'), '192.168.1.30');
+      assert.equal(await page.inputValue('[data-row] input[name=ip]'), '192.168.1.20');
+    },
     system: async () => {
       assert.equal(await page.inputValue('input[name=zone]'), zone);
       assert.match(await page.textContent('.log pre'), /syslogd/);

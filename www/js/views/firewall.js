@@ -30,7 +30,7 @@ export function render({ firewall }, root) {
   const entries = rowList('filter entry', filterEntries(filter), (e) => [
     select('Kind', 'kind', entryKinds, e.kind),
     field('Value', 'value', e.value),
-    field('Port (address + port only)', 'port', e.port),
+    field('Port (with an address)', 'port', e.port),
     select('Protocol', 'proto', protocols, e.proto),
   ], { kind: 'IP', value: '', port: '', proto: 'tcp+udp' });
   const forwards = rowList('forward', children(doc, 'PORT_FORWARD').map((f) => ({

@@ -17,7 +17,7 @@ export function render(data, root, { done }) {
     try {
       await post('login', xml('LOGIN', [['USER_NAME', v.user], ['PASSWD', hexEncode(v.password)]]));
     } catch (err) {
-      if (err.code === 5) throw new Error('Wrong user name or password.');
+      if (err.status === 200 && err.code === 5) throw new Error('Wrong user name or password.');
       throw err;
     }
     done();

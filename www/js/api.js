@@ -12,10 +12,15 @@ export class RequestError extends Error {
   }
 }
 
-// Called when the gateway answers 401: the session is gone.
+// Called when the gateway answers 401: the session is gone. A 401 to a
+// request sent before the latest login is stale and changes nothing.
 let onLoginRequired = () => {};
+let session = 0;
 export function whenLoginRequired(handler) {
   onLoginRequired = handler;
+}
+export function sessionStarted() {
+  session += 1;
 }
 
 const httpMessages = {
@@ -40,6 +45,7 @@ export function envelope(doc) {
 }
 
 async function send(path, init) {
+  const sentIn = session;
   let response;
   try {
     response = await fetch(base + path, { credentials: 'same-origin', cache: 'no-store', ...init });
@@ -47,7 +53,7 @@ async function send(path, init) {
     throw new RequestError('The device does not answer.', 0);
   }
   const body = await response.text();
-  if (response.status === 401) onLoginRequired();
+  if (response.status === 401 && sentIn === session) onLoginRequired();
   if (!response.ok) {
     const result = envelope(parseXml(body));
     const message = httpMessages[response.status] || (result && result.message) || `HTTP ${response.status}`;

@@ -1,6 +1,6 @@
 // Login: the gateway keeps the session in an HttpOnly cookie, so the page
 // never sees the token.
-import { post, xml, hexEncode } from '../api.js';
+import { post, xml, hexEncode, sessionStarted } from '../api.js';
 import { el, field, form } from '../ui.js';
 
 export const title = 'Log in';
@@ -20,6 +20,7 @@ export function render(data, root, { done }) {
       if (err.status === 200 && err.code === 5) throw new Error('Wrong user name or password.');
       throw err;
     }
+    sessionStarted();
     done();
     return 'Logged in.';
   });

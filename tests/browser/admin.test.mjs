@@ -85,8 +85,7 @@ test('a wrong password is refused, the right one opens the status view, which re
 
   await page.fill('#login input[name=password]', 'admin');
   await page.click('#login button[type=submit]');
-  await page.waitForSelector('main[data-view="wireless"]'); // the view asked for
-  await openView(page, 'status');
+  await page.waitForSelector('main[data-view="status"]');
   await page.reload();
   await page.waitForSelector('main[data-view="status"]');
   const ms = await page.evaluate(() => performance.getEntriesByName('status-ready')[0].startTime);

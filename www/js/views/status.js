@@ -113,7 +113,7 @@ function graphedInterfaces({ lan, wan, traffic }) {
 
 function throughputCard(data) {
   const names = graphedInterfaces(data);
-  const width = 400;
+  const width = 600;
   const height = 120;
   const peak = Math.max(1, ...names.flatMap((n) => (history.get(n) || []).map((s) => s.rx + s.tx)));
   const lines = names.map((name, i) => {
@@ -133,7 +133,9 @@ function throughputCard(data) {
   const graph = svg('svg', { viewBox: `0 0 ${width} ${height}`, class: 'graph', role: 'img', 'aria-label': 'Throughput per interface' },
     svg('title', {}, `Throughput per interface, peak ${formatBytesPerSecond(peak)}`),
     svg('rect', { x: 0, y: 0, width, height, class: 'plot' }), lines);
-  return card('Throughput', graph, el('ul', { class: 'legend' }, legend), el('p', { class: 'note' }, `Scale: ${formatBytesPerSecond(peak)}`));
+  const node = card('Throughput', graph, el('ul', { class: 'legend' }, legend), el('p', { class: 'note' }, `Scale: ${formatBytesPerSecond(peak)}`));
+  node.classList.add('wide');
+  return node;
 }
 
 function draw(data, root) {

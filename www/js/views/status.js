@@ -6,7 +6,7 @@ import { el, svg, card, facts, formatBytesPerSecond, formatDuration, modeNames }
 export const title = 'Status';
 
 const refreshSeconds = 3;
-const samplesKept = 40;
+const samplesKept = 20;
 const colours = ['#1b6ec2', '#c2410c', '#15803d', '#7e22ce'];
 
 let timer = null;

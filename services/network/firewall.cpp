@@ -34,7 +34,7 @@ std::string filter_item(const std::string& rule) {
   std::string src_ip = stored_text(rule + ".src_ip", 64);
   std::string dest_port = stored_text(rule + ".dest_port", 64);
   std::string src_mac = stored_text(rule + ".src_mac", 64);
-  std::string extra = cfg_get(rule + ".extra").substr(0, 127);
+  std::string extra = utf8_cut(cfg_get(rule + ".extra"), 127);
   std::string item;
   if (!src_ip.empty()) appendf(item, "<IP>%s</IP>", src_ip.c_str());
   if (!dest_port.empty()) appendf(item, "<PORT>%s</PORT>", dest_port.c_str());
@@ -54,7 +54,7 @@ std::string filter_item(const std::string& rule) {
 void append_forwards(std::string& doc) {
   for (int n = 0; cfg_get(section_path("firewall", "redirect", n)) == "redirect"; ++n) {
     std::string redirect = section_path("firewall", "redirect", n);
-    std::string name = cfg_get(redirect + ".name").substr(0, 63);
+    std::string name = utf8_cut(cfg_get(redirect + ".name"), 63);
     if (name == "PORT-FWD-DNAT-WAN")
       appendf(doc,
               "<PORT_FORWARD><SRC_PORT>%s</SRC_PORT><DEST_IP>%s</DEST_IP><DEST_PORT>%s</DEST_PORT>"

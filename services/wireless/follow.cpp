@@ -4,6 +4,7 @@
 // running number to /var/state/sig_follow for the rest of the firmware.
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "platform/wifi/wifi.h"
 #include "services/common/request_body.h"
 #include "services/wireless/format.h"
+#include "services/wireless/survey.h"
 #include "services/wireless/wireless.h"
 
 namespace {
@@ -39,12 +41,15 @@ void iwconfig(const char* ifname, const std::string& arguments) {
 }
 
 // The AP element of the first scan entry with the target address, or "".
+// Only the entries a survey shows are searched.
 std::string find_ap(const char* ifname, const char* band, const char* target) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     wifi::Backend* driver = wifi::backend(ifname);
     std::vector<wifi::ScanEntry> entries;
     if (!driver || !driver->scanlist(ifname, entries)) continue;
-    for (const wifi::ScanEntry& entry : entries) {
+    size_t searched = std::min(entries.size(), scan_entry_limit);
+    for (size_t i = 0; i < searched; ++i) {
+      const wifi::ScanEntry& entry = entries[i];
       if (strcasecmp(mac_text(entry.mac).c_str(), target) == 0) return scan_ap_element(band, entry);
     }
   }
@@ -70,7 +75,7 @@ int follow_signal(int fd, char* rest) {
   bool client = iface_option(slot, "mode", 8) == "sta";
   std::string kept_ssid;
   if (client) {
-    kept_ssid = utf8_cut(iface_option(slot, "ssid", 33), 32);
+    kept_ssid = iface_option(slot, "ssid", 33);
     iwconfig(ifname, std::string("essid ") + placeholder_essid);
     iwconfig(ifname, "ap off");
   }

@@ -38,9 +38,7 @@ constexpr survey_radio survey_radios[] = {
     {"5G", "ath1", "ath14", "/var/run/wpa_supplicant-ath1/ath1"},
 };
 
-// A scan shows at most what the driver's 64 KiB list holds; the cache keeps
-// the first 128 entries.
-constexpr size_t scan_entry_limit = 1024;
+// The cache keeps the first 128 entries of a scan.
 constexpr size_t cache_entry_limit = 128;
 // The supplicant's whole conversation (scan, wait for its end, results).
 constexpr int supplicant_survey_ms = 15000;

@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+// A scan shows at most what the driver's 64 KiB list holds, and signal
+// following searches no further.
+inline constexpr size_t scan_entry_limit = 1024;
+
 // One AP of a survey as the analysis reads it.
 struct survey_ap {
   const char* band;  // "2G" or "5G"

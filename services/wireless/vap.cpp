@@ -262,8 +262,7 @@ void plan_wep(change_plan& plan, xml_node* security, int slot) {
     std::string name = "key" + std::to_string(n);
     std::string element = "KEY" + std::to_string(n);
     const char* text = child_text(security, element.c_str());
-    if (text && *text)
-      plan.set(iface_option_path(slot, name.c_str()), std::string(text).substr(0, wep_key_max));
+    if (text && *text) plan.set(iface_option_path(slot, name.c_str()), utf8_cut(text, wep_key_max));
   }
 }
 

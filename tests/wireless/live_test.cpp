@@ -3,6 +3,7 @@
 // radio-state files and command outputs of a fake device.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -443,6 +444,27 @@ TEST_F(Survey, FollowSignalRestoresTheClientAndCounts) {
   get("/followsig/5g/x");
   EXPECT_EQ("-1\n", fake.file_text("/var/state/sig_follow"));
   EXPECT_EQ(1u, worker().follow_counter);
+}
+
+TEST_F(Survey, FollowSignalSearchesTheSurveyedApsAndRejoinsAWholeName) {
+  // The client's name is 41 bytes: it rejoins with the 31 that hold whole characters.
+  std::string name = "a";
+  for (int i = 0; i < 20; ++i) name += "\xc3\xa9";
+  fake.write_config("wireless",
+                    "config wifi-iface\n\toption mode 'sta'\n\toption ssid '" + name + "'\n");
+  // 1 025 APs: the last one is beyond what a survey shows.
+  std::string scan;
+  for (int i = 0; i < 1025; ++i) {
+    char line[64];
+    std::snprintf(line, sizeof line, "bssid=02:00:00:00:%02x:%02x channel=1 ssid=n\n", i / 256,
+                  i % 256);
+    scan += line;
+  }
+  fake.put_file("/sim/radio/wifi0/scan", scan);
+  EXPECT_NE(std::string::npos, get("/followsig/2g/02:00:00:00:03:ff").find("<SSID>n</SSID>"));
+  EXPECT_EQ("iwconfig ath0 essid '" + name.substr(0, 31) + "' > /dev/null", fake.commands()[2]);
+  EXPECT_NE(std::string::npos,
+            get("/followsig/2g/02:00:00:00:04:00").find("<SSID></SSID><BSSID>02:00:00:00:04:00"));
 }
 
 }  // namespace

@@ -242,6 +242,27 @@ TEST_F(Wireless, VapSecurityVariantsStoreWhatTheyMean) {
   EXPECT_EQ(std::string(63, 'w') + "", option("wireless.@wifi-iface[3].key1"));
 }
 
+TEST_F(Wireless, TextsAreStoredAndShownInWholeCharacters) {
+  auto times = [](const std::string& text, int count) {
+    std::string out;
+    for (int i = 0; i < count; ++i) out += text;
+    return out;
+  };
+  const std::string e_acute = "\xC3\xA9";
+  const std::string zhong = "\xE4\xB8\xAD";
+  // A WEP key is cut to 63 bytes before the character that does not fit.
+  post("/vap",
+       "<R><VAP><ID>03</ID><SSID>s</SSID><MODE>ap</MODE><SECURITY><ENCRYPTION>1</ENCRYPTION>"
+       "<KEY>1</KEY><KEY1>" +
+           times(e_acute, 40) + "</KEY1></SECURITY></VAP></R>");
+  EXPECT_EQ(times(e_acute, 31), option("wireless.@wifi-iface[3].key1"));
+  // Texts read into fixed sizes are shown the same way.
+  cfg_set("wireless.@wifi-iface[3].key2", times(e_acute, 40));
+  cfg_set("wireless.wifi0.channel", times(zhong, 40));
+  EXPECT_NE(std::string::npos, get("/vap/2g").find("<KEY2>" + times(e_acute, 31) + "</KEY2>"));
+  EXPECT_NE(std::string::npos, get("/config").find("<CHANNEL>" + times(zhong, 10) + "</CHANNEL>"));
+}
+
 TEST_F(Wireless, FilterKeepsAtMost113Addresses) {
   std::string macs;
   for (int n = 0; n < 120; ++n)

@@ -388,8 +388,19 @@ const char* arp_table_find(const arp_entry* first, const char* hwaddr) {
 
 namespace {
 
-// The entity of a byte that cannot stand for itself in character data, or
-// null.
+// Bytes that stand for themselves in character data: printable ASCII other
+// than " & ' < >, tab and line feed. Runs of them are copied at once.
+struct plain_byte_table {
+  bool plain[256] = {};
+  constexpr plain_byte_table() {
+    for (int c = 0x20; c < 0x80; ++c) plain[c] = true;
+    for (char c : {'"', '&', '\'', '<', '>'}) plain[static_cast<unsigned char>(c)] = false;
+    plain['\t'] = plain['\n'] = true;
+  }
+};
+constexpr plain_byte_table plain_bytes;
+
+// The entity of an ASCII byte that cannot stand for itself, or null.
 const char* ascii_entity(char c) {
   switch (c) {
     case '"':
@@ -411,10 +422,6 @@ const char* ascii_entity(char c) {
 
 constexpr char replacement_character[] = "\xEF\xBF\xBD";  // U+FFFD
 
-bool xml_forbidden_control(unsigned char c) {
-  return c < 0x20 && c != '\t' && c != '\n' && c != '\r';
-}
-
 // U+FFFE and U+FFFF, which XML 1.0 forbids although they are well-formed.
 bool is_noncharacter_fffe(const char* p, size_t n) {
   return n == 3 && static_cast<unsigned char>(p[0]) == 0xEF &&
@@ -422,9 +429,33 @@ bool is_noncharacter_fffe(const char* p, size_t n) {
          (static_cast<unsigned char>(p[2]) & 0xFE) == 0xBE;
 }
 
-size_t put_text(char* dest, const char* text, size_t n) {
-  std::memcpy(dest, text, n);
-  return n;
+// Length of the text at src (left bytes there) that is copied as it is:
+// plain bytes and the well-formed UTF-8 characters XML allows.
+size_t copied_length(const char* src, size_t left) {
+  size_t i = 0;
+  while (i < left) {
+    auto c = static_cast<unsigned char>(src[i]);
+    if (plain_bytes.plain[c]) {
+      ++i;
+      continue;
+    }
+    size_t n = c < 0x80 ? 0 : utf8_char_length(src + i, left - i);
+    if (n == 0 || is_noncharacter_fffe(src + i, n)) break;
+    i += n;
+  }
+  return i;
+}
+
+// What the byte or character at src that is not copied as it is becomes:
+// an entity, or U+FFFD. Sets taken to the bytes of src it stands for.
+const char* replacement_of(const char* src, size_t left, size_t& taken) {
+  taken = 1;
+  if (static_cast<unsigned char>(src[0]) < 0x80) {
+    const char* entity = ascii_entity(src[0]);
+    return entity ? entity : replacement_character;  // else a control character
+  }
+  if (size_t n = utf8_char_length(src, left)) taken = n;  // U+FFFE or U+FFFF
+  return replacement_character;
 }
 
 }  // namespace
@@ -433,25 +464,17 @@ size_t xml_escape(char* dest, const char* src, size_t length) {
   size_t written = 0;
   size_t i = 0;
   while (i < length) {
-    auto c = static_cast<unsigned char>(src[i]);
-    if (c < 0x80) {
-      if (const char* entity = ascii_entity(src[i]))
-        written += put_text(dest + written, entity, std::strlen(entity));
-      else if (xml_forbidden_control(c))
-        written += put_text(dest + written, replacement_character, 3);
-      else
-        dest[written++] = src[i];
-      ++i;
-      continue;
-    }
-    size_t n = utf8_char_length(src + i, length - i);
-    if (n == 0 || is_noncharacter_fffe(src + i, n)) {
-      written += put_text(dest + written, replacement_character, 3);
-      i += n == 0 ? 1 : n;
-      continue;
-    }
-    written += put_text(dest + written, src + i, n);
-    i += n;
+    size_t run = copied_length(src + i, length - i);
+    std::memcpy(dest + written, src + i, run);
+    written += run;
+    i += run;
+    if (i == length) break;
+    size_t taken = 0;
+    const char* text = replacement_of(src + i, length - i, taken);
+    size_t n = std::strlen(text);
+    std::memcpy(dest + written, text, n);
+    written += n;
+    i += taken;
   }
   dest[written] = '\0';
   return written;

@@ -25,6 +25,7 @@ const views = ['status', 'wireless', 'clients', 'survey', 'network', 'firewall',
 const hostileName = '<img src=x onerror=__pwned=1>';
 
 let browser;
+let adminPassword = 'admin'; // changed on the page by the password road
 
 // Runs a command inside the device and gives its output.
 function inDevice(...command) {
@@ -58,13 +59,13 @@ async function freshPage(viewport = { width: 1280, height: 900 }) {
 }
 
 // Logs in; with the right password, waits until a view is shown.
-async function logIn(page, password = 'admin') {
+async function logIn(page, password = adminPassword) {
   await page.goto(`${base}/`);
   await page.waitForSelector('#login');
   await page.fill('#login input[name=user]', 'admin');
   await page.fill('#login input[name=password]', password);
   await page.click('#login button[type=submit]');
-  if (password === 'admin') await page.waitForSelector('main[data-view]:not([data-view=""]):not([data-view="login"])');
+  if (password === adminPassword) await page.waitForSelector('main[data-view]:not([data-view=""]):not([data-view="login"])');
 }
 
 async function openView(page, name) {
@@ -217,5 +218,49 @@ test('logout ends the session', async () => {
   await page.waitForSelector('#login');
   const status = await page.evaluate(async () => (await fetch('/cgi-bin/route/system/basic')).status);
   assert.equal(status, 401);
+  await page.context().close();
+});
+
+test('a password changed on the page is the one the next login needs', async () => {
+  const page = await freshPage();
+  await logIn(page);
+  await openView(page, 'system');
+  const form = page.locator('form[aria-label="Password"]');
+  await form.locator('input[name=old]').fill('admin');
+  await form.locator('input[name=new]').fill('n3w pass');
+  await form.locator('input[name=again]').fill('n3w pass');
+  await form.locator('button[type=submit]').click();
+  await form.locator('.message', { hasText: 'Password changed.' }).waitFor();
+  adminPassword = 'n3w pass';
+  await page.click('#logout');
+  await logIn(page, 'admin');
+  await page.waitForSelector('#login .message.error');
+  await logIn(page);
+  await page.context().close();
+});
+
+test('a firmware uploaded on the page is handed to the upgrade, and the page waits for the device', async () => {
+  const page = await freshPage();
+  page.on('dialog', (dialog) => dialog.accept());
+  await logIn(page);
+  await openView(page, 'system');
+  // The upload is real; the upgrade request is caught and answered as a
+  // device going down would (its far end, where this runs, would go with it).
+  let upgrade = null;
+  await page.route('**/cgi-bin/route/system/active', (route) => {
+    upgrade = route.request().postData();
+    route.fulfill({ status: 502, body: '' });
+  });
+  // The image header's magic, then 256 KiB: enough for progress events.
+  const image = Buffer.concat([Buffer.from([0x27, 0x05, 0x19, 0x56]), Buffer.alloc(256 * 1024, 0x5a)]);
+  await page.setInputFiles('#file-firmware', { name: 'firmware.bin', mimeType: 'application/octet-stream', buffer: image });
+  await page.click('button:text-is("Upgrade")');
+  await page.locator('.upload .message', { hasText: 'Waiting for the device' }).waitFor({ timeout: 30000 });
+  assert.equal(await page.getAttribute('.upload progress[aria-label="Upgrade upload"]', 'value'), '100');
+  assert.equal(upgrade, '<SYSTEM><ACT>Upgrade</ACT><URL>web-firmware.bin</URL><SAVE_CFG>1</SAVE_CFG></SYSTEM>');
+  assert.equal(inDevice('wc', '-c', '/tmp/web-firmware.bin'), `${image.length} /tmp/web-firmware.bin`);
+  // The device answers again: the page loads anew.
+  await page.waitForEvent('load', { timeout: 30000 });
+  await page.waitForSelector('main[data-view="system"]');
   await page.context().close();
 });

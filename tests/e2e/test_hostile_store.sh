@@ -27,34 +27,23 @@ next_value() {
   esac
 }
 kept='^(network\.(lan|wan)\.proto|.*\.(type|device|mode|sys_mode|hardver|submode|enabled|ifname))$'
-uci add firewall rule >/dev/null
-uci add firewall url >/dev/null
-uci add dhcp host >/dev/null
-uci add network qos >/dev/null
-uci set network.qos=qos
-uci set network.mgt=mgt
-uci set ddns.myddns=service
-uci set system.ntp=timeserver
+for type in firewall.rule firewall.url dhcp.host network.qos; do uci add ${type%.*} ${type#*.} >/dev/null; done
 paths=$(uci show | sed -n 's/^\([a-z_0-9]*\.[^.=]*\.[^=]*\)=.*/\1/p' | grep -Ev "$kept")
-for option in sysdevname sysdevgroup hostname version mode timezone zonename custom log_ip \
-  log_port autoreboottime; do paths="$paths system.@system[0].$option"; done
-for option in src_ip dest_port src_mac extra proto; do paths="$paths firewall.@rule[-1].$option"; done
-for option in src_dport dest_ip dest_port; do paths="$paths firewall.@redirect[0].$option"; done
-paths="$paths firewall.@url[-1].url dhcp.@host[-1].mac dhcp.@host[-1].ip system.ntp.server"
-for option in mac up_limit down_limit share start end note; do paths="$paths network.@qos[-1].$option"; done
-for option in disable up_rate down_rate; do paths="$paths network.qos.$option"; done
-paths="$paths network.mgt.mgt_port network.mgt.mac_clone ddns.myddns.username"
-paths="$paths ddns.myddns.password ddns.myddns.domain clcloud.@cloud[0].url clcloud.@cloud[0].user"
+options() { section=$1; shift; for option; do paths="$paths $section.$option"; done; }
+options system.@system[0] version mode custom log_ip
+options system.ntp server
+options firewall.@rule[-1] src_ip dest_port src_mac extra proto
+options firewall.@redirect[0] src_dport dest_ip dest_port
+options firewall.@url[-1] url
+options dhcp.@host[-1] mac ip
+options network.@qos[-1] mac up_limit down_limit share start end note
+options network.mgt mac_clone
+options ddns.myddns username password domain
+options clcloud.@cloud[0] user
+options wireless.wifi1 cca_step
 for slot in 0 1 2 3 4 5 6 7; do
-  for option in ssid key key1 key2 key3 key4 macfilter maclist bssid bssid_en bssid_bak id \
-    nawds_add_repeater comment1 wdsenc keyindex maxsta rts frag bintval shortgi isolate \
-    auth_server auth_port auth_secret identity password wmm hidden maxassoc disabled; do
-    paths="$paths wireless.@wifi-iface[$slot].$option"
-  done
-done
-for radio in wifi0 wifi1; do
-  for option in channel txpower country distance acktimeout cca_step rssi_thres ledstatus \
-    hwmode htmode; do paths="$paths wireless.$radio.$option"; done
+  options "wireless.@wifi-iface[$slot]" key key1 key2 key3 key4 macfilter maclist bssid bssid_en \
+    nawds_add_repeater auth_server identity password
 done
 for path in $paths; do
   next_value

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 
 // Length (1-4) of the well-formed UTF-8 character at p, of which left bytes
 // are there; 0 when p does not start one (a stray continuation byte, a lead
@@ -31,10 +32,20 @@ inline size_t utf8_char_length(const char* p, size_t left) {
 }
 
 // Position of the first byte of text (length bytes) that does not belong to
-// a well-formed UTF-8 character; length when there is none.
+// a well-formed UTF-8 character; length when there is none. ASCII is
+// skipped a machine word at a time.
 inline size_t utf8_invalid_at(const char* text, size_t length) {
+  constexpr size_t high_bits = ~size_t{0} / 0xFF * 0x80;  // 0x80 in every byte
   size_t i = 0;
   while (i < length) {
+    size_t word = 0;
+    if (length - i >= sizeof word) {
+      std::memcpy(&word, text + i, sizeof word);
+      if ((word & high_bits) == 0) {
+        i += sizeof word;
+        continue;
+      }
+    }
     if (static_cast<unsigned char>(text[i]) < 0x80) {
       ++i;
       continue;

@@ -140,9 +140,13 @@ class FerrinBinary : public ::testing::Test {
     std::remove((dir_ + "/commands").c_str());
   }
 
-  void need_isolation() {
-    if (!isolated_) GTEST_SKIP() << "no network and mount namespaces here";
-    if (!preloaded_) GTEST_SKIP() << "LD_PRELOAD has no effect here";
+  // Why a test that needs its own namespaces and the preloaded shim cannot
+  // run here; null when it can. The test itself must skip: GTEST_SKIP in a
+  // helper ends only the helper.
+  const char* isolation_missing() const {
+    if (!isolated_) return "no network and mount namespaces here";
+    if (!preloaded_) return "LD_PRELOAD has no effect here";
+    return nullptr;
   }
 
   pid_t start(const std::vector<std::string>& args, const char* fail = nullptr) {
@@ -253,7 +257,7 @@ TEST_F(FerrinBinary, SetupFailuresPrintTheirMessageAndFail) {
 }
 
 TEST_F(FerrinBinary, BindFailurePrintsItsMessageAndFails) {
-  need_isolation();
+  if (const char* missing = isolation_missing()) GTEST_SKIP() << missing;
   Udp occupant("0.0.0.0", 9000);
   ASSERT_TRUE(occupant.bound());
   Finished result = run({"127.0.0.1", "mtd2"});
@@ -262,7 +266,7 @@ TEST_F(FerrinBinary, BindFailurePrintsItsMessageAndFails) {
 }
 
 TEST_F(FerrinBinary, AsksEveryThreeSecondsThenWritesAcknowledgesAndRestarts) {
-  need_isolation();
+  if (const char* missing = isolation_missing()) GTEST_SKIP() << missing;
   Udp station("127.0.0.1", 8901);
   // The answer comes from another host and port than the one asked.
   Udp answerer("127.0.0.2", 0);
@@ -295,12 +299,13 @@ TEST_F(FerrinBinary, AsksEveryThreeSecondsThenWritesAcknowledgesAndRestarts) {
 }
 
 TEST_F(FerrinBinary, IgnoresShortAndNonHexAnswersAndKeepsAsking) {
-  need_isolation();
+  if (const char* missing = isolation_missing()) GTEST_SKIP() << missing;
   Udp station("127.0.0.1", 8901);
   Udp impostor("127.0.0.3", 0);
   Udp answerer("127.0.0.2", 0);
   ASSERT_TRUE(station.bound() && impostor.bound() && answerer.bound());
-  pid_t pid = start({"127.0.0.1", "mtd2"});
+  // Arguments after the place are ignored.
+  pid_t pid = start({"127.0.0.1", "mtd2", "ignored;reboot"});
 
   EXPECT_EQ(station.receive(3000), "SETMAC");
   impostor.send(answer("0011223344"), ferrin_address());  // 12 bytes in all: too short

@@ -23,11 +23,17 @@ TEST(FerrinArguments, NeedsStationAndPlace) {
 
   EXPECT_FALSE(accepted({}));
   EXPECT_FALSE(accepted({"10.0.0.5"}));
-  EXPECT_FALSE(accepted({"10.0.0.5", "mtd2", "extra"}));
   EXPECT_FALSE(accepted({"station", "mtd2"}));
   EXPECT_FALSE(accepted({"10.0.0.300", "mtd2"}));
   // The broadcast address is a station address like any other.
   EXPECT_TRUE(accepted({"255.255.255.255", "mtd2"}));
+}
+
+TEST(FerrinArguments, IgnoresArgumentsAfterThePlace) {
+  std::vector<const char*> argv = {"ferrin", "10.0.0.5", "mtd2", "extra", "a;reboot", ""};
+  auto parsed = macprov::parse_arguments(static_cast<int>(argv.size()), argv.data());
+  ASSERT_TRUE(parsed);
+  EXPECT_STREQ(parsed->place, "mtd2");
 }
 
 TEST(FerrinArguments, PlaceMustBeOnePlainWordOfAtMost41Characters) {

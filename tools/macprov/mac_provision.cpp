@@ -15,7 +15,9 @@ bool place_is_acceptable(std::string_view place) {
 }
 
 std::optional<Arguments> parse_arguments(int argc, const char* const* argv) {
-  if (argc != 3) return std::nullopt;
+  // Arguments after the place are not used; a caller that passes more still
+  // gets its address written.
+  if (argc < 3) return std::nullopt;
   Arguments arguments{};
   // inet_aton, unlike inet_addr, tells a typing error from 255.255.255.255.
   if (inet_aton(argv[1], &arguments.station) == 0) return std::nullopt;

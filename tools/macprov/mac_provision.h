@@ -42,6 +42,7 @@ using WriteCommand = std::array<char, kWriteCommandLimit>;
 
 // Both arguments present, argument 1 an IPv4 address, argument 2 at most 41
 // characters that reach the shell as one plain word; nothing otherwise.
+// Further arguments are ignored.
 std::optional<Arguments> parse_arguments(int argc, const char* const* argv);
 bool place_is_acceptable(std::string_view place);
 

@@ -147,14 +147,15 @@ TEST(OnekeyGetResult, OtherFrameTypesPrintOnlyTheHeader) {
   EXPECT_EQ(printed(0, answer({5})), "\nvan result:\n");
 }
 
-TEST(OnekeyGetResult, CountBeyondTheBufferIsCutToTheEntriesItHolds) {
+TEST(OnekeyGetResult, CountBeyondTheBufferIsPrintedWithTheEntriesItHolds) {
   // 255 entries would need 1786 answer bytes; the buffer holds 145.
   onekey::GetBuffer buffer = answer({255});
   std::uint8_t* last = buffer.data() + onekey::kAnswerOffset + 1 + 7 * 144;
   const std::uint8_t last_entry[7] = {0xde, 0xad, 0xbe, 0xef, 0x00, 0x01, 9};
   std::memcpy(last, last_entry, sizeof last_entry);
   std::string text = printed(9, buffer);
-  EXPECT_NE(text.find("\nlistlen=145\n"), std::string::npos);
+  EXPECT_NE(text.find("\nlistlen=255\n"), std::string::npos);
+  EXPECT_EQ(text.find("onekeylist145#"), std::string::npos);
   std::string tail = "onekeylist144#de:ad:be:ef:00:01#9#\n";
   ASSERT_GE(text.size(), tail.size());
   EXPECT_EQ(text.substr(text.size() - tail.size()), tail);

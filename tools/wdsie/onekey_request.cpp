@@ -88,10 +88,12 @@ std::size_t max_list_entries() {
 namespace {
 
 void print_list(std::FILE* out, const std::uint8_t* answer) {
-  // A count larger than the buffer can hold is cut to the entries present.
-  std::size_t count = std::min<std::size_t>(answer[0], max_list_entries());
+  // The count is the driver's; of a count larger than the buffer can hold,
+  // only the entries inside it are shown.
+  std::size_t count = answer[0];
   std::fprintf(out, "listlen=%zu\n", count);
-  for (std::size_t i = 0; i < count; ++i) {
+  std::size_t shown = std::min(count, max_list_entries());
+  for (std::size_t i = 0; i < shown; ++i) {
     const std::uint8_t* entry = answer + 1 + kListEntrySize * i;
     std::fprintf(out, "onekeylist%zu#%.2x:%.2x:%.2x:%.2x:%.2x:%.2x#%d#\n", i, entry[0], entry[1],
                  entry[2], entry[3], entry[4], entry[5], entry[6]);

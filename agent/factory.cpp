@@ -143,7 +143,7 @@ std::string answer(int opcode) {
       fx().run(factory_reset_command);
       return result_json("0");
     case 3:
-      if (!fx().exists(no_reset_marker)) fx().write_file(no_reset_marker, "");
+      fx().touch_file(no_reset_marker);
       return result_json(reset_button_state());
     default:
       return result_json("1");

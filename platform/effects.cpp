@@ -192,6 +192,13 @@ class LibcEffects : public Effects {
 
   bool remove_file(const std::string& path) override { return unlink(path.c_str()) == 0; }
 
+  bool touch_file(const std::string& path) override {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    bool touched = futimens(fd, nullptr) == 0;
+    return close(fd) == 0 && touched;
+  }
+
   bool exists(const std::string& path) override { return access(path.c_str(), F_OK) == 0; }
 
   std::vector<std::string> list_dir(const std::string& path) override {

@@ -49,6 +49,9 @@ class Effects {
   virtual bool read_file(const std::string& path, std::string& out, size_t max_bytes = 1 << 20) = 0;
   virtual bool write_file(const std::string& path, const std::string& data) = 0;
   virtual bool remove_file(const std::string& path) = 0;
+  // Creates the file (empty) when it is missing and sets its access and
+  // modification times to now, as touch(1) does.
+  virtual bool touch_file(const std::string& path) = 0;
   virtual bool exists(const std::string& path) = 0;
   // Entry names of a directory, without "." and "..", sorted.
   virtual std::vector<std::string> list_dir(const std::string& path) = 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -152,10 +153,19 @@ TEST_F(Factory, EncodedOrQuotedTwoStartsTheFactoryReset) {
   EXPECT_EQ(fake.commands().size(), 2u);
 }
 
+time_t modified(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? st.st_mtime : -1;
+}
+
 TEST_F(Factory, ResetButtonTestReportsTheFileAndLeavesTheMarker) {
   EXPECT_EQ(ask("opcode=3 HTTP/1.1"), result("0"));
-  EXPECT_TRUE(fake.exists("/var/testprotect_noreset"));
+  EXPECT_EQ(modified(fake.host_path("/var/testprotect_noreset")), fake.now());
   EXPECT_FALSE(reset_started());
+  // A marker that is there already gets the time of the new test.
+  fake.set_now(fake.now() + 3600);
+  EXPECT_EQ(ask("opcode=3"), result("0"));
+  EXPECT_EQ(modified(fake.host_path("/var/testprotect_noreset")), fake.now());
 
   fake.put_file("/var/resetbuttontest", "1\nmore\n");
   EXPECT_EQ(ask("opcode=3"), result("1"));

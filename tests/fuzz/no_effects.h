@@ -22,6 +22,7 @@ class NoEffects : public Effects {
   bool read_file(const std::string&, std::string&, size_t) override { return false; }
   bool write_file(const std::string&, const std::string&) override { return true; }
   bool remove_file(const std::string&) override { return true; }
+  bool touch_file(const std::string&) override { return true; }
   bool exists(const std::string&) override { return false; }
   std::vector<std::string> list_dir(const std::string&) override { return {}; }
   time_t now() override { return 0; }

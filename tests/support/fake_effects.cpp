@@ -1,5 +1,7 @@
 #include "tests/support/fake_effects.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -189,6 +191,14 @@ bool FakeEffects::write_file(const std::string& path, const std::string& data) {
 
 bool FakeEffects::remove_file(const std::string& path) {
   return unlink(host_path(path).c_str()) == 0;
+}
+
+bool FakeEffects::touch_file(const std::string& path) {
+  int fd = open(host_path(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  timespec times[2] = {{now_, 0}, {now_, 0}};
+  bool touched = futimens(fd, times) == 0;
+  return close(fd) == 0 && touched;
 }
 
 bool FakeEffects::exists(const std::string& path) {

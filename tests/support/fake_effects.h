@@ -50,6 +50,8 @@ class FakeEffects : public Effects {
   bool read_file(const std::string& path, std::string& out, size_t max_bytes = 1 << 20) override;
   bool write_file(const std::string& path, const std::string& data) override;
   bool remove_file(const std::string& path) override;
+  // Sets the times to the fake clock's now().
+  bool touch_file(const std::string& path) override;
   bool exists(const std::string& path) override;
   std::vector<std::string> list_dir(const std::string& path) override;
   time_t now() override { return now_; }

@@ -110,8 +110,13 @@ test_init_scripts_and_stand_ins() {
   expect_eq "$(dev_exec sh -c "fw_printenv mode | cut -d'=' -f2")" 0 "mode"
   dev_exec changemode.sh 2
   expect_eq "$(dev_exec fw_printenv mode)" mode=2 "mode after changemode.sh"
-  dev_exec sh -c 'echo 02:AA:BB:CC:DD:EE >/var/mymac; macmanage set 02:AA:BB:CC:DD:EE </var/mymac'
-  expect_eq "$(dev_exec macmanage get)" 02:AA:BB:CC:DD:EE "stored MAC"
+  # As ferrin runs it: the address comes on standard input, kept per place.
+  dev_exec sh -c 'echo 02AABBCCDDEE >/var/mymac; macmanage set mtd2 < /var/mymac;'
+  dev_exec sh -c 'echo 02AABBCCDD00 | macmanage set art'
+  dev_exec sh -c 'echo 02AABBCCDDFF | macmanage set mtd2'
+  expect_eq "$(dev_exec macmanage get mtd2)" 02AABBCCDDFF "address of mtd2"
+  expect_eq "$(dev_exec macmanage get art)" 02AABBCCDD00 "address of art"
+  dev_exec macmanage get other && fail "address of a place never set"
   dev_exec /bin/dmesg -c >/dev/null
   expect_eq "$(dev_exec /bin/dmesg)" "" "kernel log after -c"
   dev_exec /sbin/wifi restart
@@ -130,8 +135,12 @@ network_get_dnsserver ip wan
 /usr/sbin/fw_printenv mode
 /usr/sbin/changemode.sh 2
 /usr/sbin/fw_printenv mode
-/usr/sbin/macmanage set 02:AA:BB:CC:DD:EE
-/usr/sbin/macmanage get
+/usr/sbin/macmanage set mtd2
+/usr/sbin/macmanage set art
+/usr/sbin/macmanage set mtd2
+/usr/sbin/macmanage get mtd2
+/usr/sbin/macmanage get art
+/usr/sbin/macmanage get other
 /bin/dmesg -c
 /bin/dmesg
 /sbin/wifi restart

@@ -9,16 +9,13 @@
 
 #include "agent/config.h"
 #include "platform/effects.h"
+#include "services/common/value_shapes.h"
 
 // A request text that may go into the store and from there, line by line,
 // into generated daemon files: no control character (line feeds included)
 // and no DEL, and short enough for the store.
 inline bool single_line_value(const std::string& text) {
-  for (char c : text) {
-    auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) return false;
-  }
-  return cfg_value_stageable(text);
+  return free_of_controls(text) && cfg_value_stageable(text);
 }
 
 class change_plan {

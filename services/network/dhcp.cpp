@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "agent/config.h"
 #include "agent/server.h"
@@ -17,6 +18,7 @@
 #include "platform/localtime.h"
 #include "services/common/request_body.h"
 #include "services/common/sections.h"
+#include "services/common/value_shapes.h"
 #include "services/network/restart.h"
 
 namespace {
@@ -139,18 +141,24 @@ const char* disable_fault(const char* disable) {
   return value == 0 || value == 1 ? nullptr : "DISABLE arg 0/1";
 }
 
+// The server's configuration lists a static lease's addresses as words
+// (MAC, then IP, comma-separated), so the MAC must be one address.
 bool statics_valid(xml_node* root) {
   for (xml_node* entry = xml_child(root, "STATIC"); entry; entry = entry->next) {
     const char* mac = child_text(entry, "MAC");
-    if (!mac || !*mac || !valid_address(child_text(entry, "IP"))) return false;
+    if (!mac || !mac_address(mac) || !valid_address(child_text(entry, "IP"))) return false;
   }
   return true;
 }
 
-bool statics_stageable(xml_node* root) {
-  for (xml_node* entry = xml_child(root, "STATIC"); entry; entry = entry->next)
-    if (!all_stageable({child_text(entry, "MAC")})) return false;
-  return true;
+// A lease time as the server's address range takes it after a comma: a
+// number, in seconds or with the unit m, h, d or w, or "infinite". Empty
+// keeps the stored one.
+bool lease_time_valid(const char* text) {
+  if (!text || !*text || std::strcmp(text, "infinite") == 0) return true;
+  std::string_view time = text;
+  if (std::strchr("mhdw", time.back())) time.remove_suffix(1);
+  return decimal_number(time);
 }
 
 // The pool as the store keeps it: first address as an offset from the LAN
@@ -222,7 +230,8 @@ int post_config(int fd, char* body, size_t body_len) {
   if (const char* fault = disable_fault(disable)) return reply_result(fd, FORMAT_ERROR, fault);
   if (!statics_valid(root)) return reply_result(fd, FORMAT_ERROR, "Static List");
   const char* leasetime = child_text(root, "LEASETIME");
-  if (!statics_stageable(root) || !all_stageable({leasetime})) return reply_code(fd, FORMAT_ERROR);
+  if (!lease_time_valid(leasetime) || !all_stageable({leasetime}))
+    return reply_code(fd, FORMAT_ERROR);
   pool_change pool = read_pool(root);
   if (!pool.valid) return reply_result(fd, FORMAT_ERROR, "Invalid address pool");
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "agent/config.h"
 #include "agent/server.h"
@@ -15,6 +16,7 @@
 #include "services/common/request_body.h"
 #include "services/common/sections.h"
 #include "services/common/uci_command.h"
+#include "services/common/value_shapes.h"
 #include "services/network/restart.h"
 
 namespace {
@@ -87,20 +89,49 @@ int get_firewall(int fd) {
 
 // ---- POST checks ----
 
-// A port as the filter and forwards take it: atoi of the text from 1 to
-// 65535, so ranges such as "8000-8010" pass.
+// The filter's texts become words of firewall options (src_ip, dest_port,
+// src_mac and proto are lists of blank-separated words, and a range goes to
+// iptables word by word), so each must have its one shape.
+
+// A port, or a range of ports such as "8000-8010".
 bool port_valid(const char* text) {
-  if (!text) return false;
-  long value = std::strtol(text, nullptr, 10);
-  return value >= 1 && value <= 65535;
+  return text && port_or_range(text);
+}
+
+// An address, or a range: two addresses joined by one '-'.
+bool filter_ip_valid(std::string_view text) {
+  return ipv4_address(text) || ipv4_range(text);
+}
+
+bool filter_proto_valid(std::string_view text) {
+  return text == "tcp+udp" || protocol_word(text);
+}
+
+// True when every child called name has a text of the shape valid accepts.
+bool children_valid(xml_node* parent, const char* name, bool (*valid)(std::string_view)) {
+  for (xml_node* child = xml_child(parent, name); child; child = child->next) {
+    if (!valid(child->text)) return false;
+  }
+  return true;
+}
+
+bool combined_entries_valid(xml_node* filter) {
+  for (xml_node* combined = xml_child(filter, "IPCOM"); combined; combined = combined->next) {
+    if (!children_valid(combined, "IP", filter_ip_valid) ||
+        !children_valid(combined, "PORT", port_or_range) ||
+        !children_valid(combined, "PROTO", filter_proto_valid))
+      return false;
+  }
+  return true;
 }
 
 bool filter_valid(xml_node* filter) {
   const char* mode = child_text(filter, "MODE");
   if (!mode || (std::strcmp(mode, "disable") != 0 && std::strcmp(mode, "allow") != 0)) return false;
-  for (xml_node* port = xml_child(filter, "PORT"); port; port = port->next) {
-    if (!port_valid(port->text)) return false;
-  }
+  if (!children_valid(filter, "IP", filter_ip_valid) ||
+      !children_valid(filter, "PORT", port_or_range) ||
+      !children_valid(filter, "MAC", mac_address) || !combined_entries_valid(filter))
+    return false;
   // A URL becomes one line of a shell script that the firewall runs at every
   // start, so it must not be able to end that line.
   for (xml_node* url = xml_child(filter, "URL"); url; url = url->next) {
@@ -221,7 +252,8 @@ void new_rule() {
   fx().run("/sbin/uci set  firewall.@rule[-1].dest=wan");
 }
 
-// An IP text with "-" is a range, matched through the iprange module.
+// An IP text with "-" is a range (checked: two addresses), matched through
+// the iprange module.
 void set_rule_ip(const char* ip) {
   if (std::strchr(ip, '-'))
     fx().run(std::string("/sbin/uci set firewall.@rule[-1].extra=\"-m iprange --src-range ") +

@@ -15,6 +15,7 @@
 #include "services/common/request_body.h"
 #include "services/common/sections.h"
 #include "services/common/uci_command.h"
+#include "services/common/value_shapes.h"
 #include "services/network/restart.h"
 
 namespace {
@@ -102,12 +103,53 @@ bool reboot_time_valid(const char* time) {
   return all_digits(time, 1, 2) && std::atoi(time) <= 23;
 }
 
-// AUTO_REBOOT needs DISABLE; switching the reboot on needs a valid TIME.
+// AUTO_REBOOT needs DISABLE; a TIME must be valid whenever it is given (it
+// is stored either way), and switching the reboot on needs one.
 bool auto_reboot_valid(xml_node* auto_reboot) {
   if (!auto_reboot) return true;
   const char* disable = child_text(auto_reboot, "DISABLE");
   if (!disable) return false;
-  return std::atoi(disable) != 0 || reboot_time_valid(child_text(auto_reboot, "TIME"));
+  const char* time = child_text(auto_reboot, "TIME");
+  if (time) return reboot_time_valid(time);
+  return std::atoi(disable) != 0;
+}
+
+// The management port goes to the firewall's redirect; empty switches the
+// forward off.
+bool management_port_valid(const char* port) {
+  return !port || !*port || port_number(port);
+}
+
+// A rate the QoS script hands to the traffic shaper: a number.
+bool rate_valid(const char* rate) {
+  return !rate || decimal_number(rate);
+}
+
+bool rates_valid(xml_node* rates) {
+  return rate_valid(child_text(rates, "UP")) && rate_valid(child_text(rates, "DOWN"));
+}
+
+// The QoS script builds shaper and filter commands from the rates, the
+// addresses and the MAC of each rule, so each must be one word of its shape.
+// NOTE is a description and stays free text.
+bool qos_values_valid(xml_node* qos) {
+  if (!rates_valid(xml_child(qos, "RATE_LIMIT"))) return false;
+  for (xml_node* rule = xml_child(qos, "QOS_RULE"); rule; rule = rule->next) {
+    xml_node* ip = xml_child(rule, "IP");
+    const char* start = child_text(ip, "START");
+    const char* end = child_text(ip, "END");
+    const char* mac = child_text(rule, "MAC");
+    if ((start && !ipv4_address(start)) || (end && !ipv4_address(end)) ||
+        (mac && !mac_address(mac)) || !rates_valid(xml_child(rule, "RATE")))
+      return false;
+  }
+  return true;
+}
+
+bool request_valid(xml_node* root) {
+  return auto_reboot_valid(xml_child(root, "AUTO_REBOOT")) &&
+         management_port_valid(child_text(root, "MGT_PORT")) &&
+         qos_values_valid(xml_child(root, "QOS")) && all_texts_stageable(root);
 }
 
 bool qos_rule_complete(xml_node* rule) {
@@ -235,9 +277,8 @@ int post_mgt(int fd, char* body, size_t body_len) {
   parsed_body request(body, body_len);
   if (!request.ok()) return reply_code(fd, FORMAT_ERROR);
   xml_node* root = request.root();
+  if (!request_valid(root)) return reply_code(fd, FORMAT_ERROR);
   xml_node* auto_reboot = xml_child(root, "AUTO_REBOOT");
-  if (!auto_reboot_valid(auto_reboot) || !all_texts_stageable(root))
-    return reply_code(fd, FORMAT_ERROR);
 
   if (const char* port = child_text(root, "MGT_PORT")) apply_management_port(port);
   if (const char* mac = child_text(root, "MAC_CLONE")) {

@@ -11,6 +11,7 @@
 #include "platform/localtime.h"
 #include "platform/shell.h"
 #include "services/common/request_body.h"
+#include "services/common/value_shapes.h"
 
 namespace {
 
@@ -74,6 +75,9 @@ int post_time(int fd, char* body, size_t body_len) {
     const char* value = child_text(root, setting.element);
     if (value && !cfg_value_stageable(value)) return reply_code(fd, FORMAT_ERROR);
   }
+  // The NTP client hands each server to ntpd as the argument of one option.
+  const char* servers = child_text(root, "TIME_SERVER");
+  if (servers && !list_of(servers, " ", host_name)) return reply_code(fd, FORMAT_ERROR);
 
   const char* clock = child_text(root, "CUR_TIME");
   if (clock && *clock) set_clock(clock);

@@ -10,6 +10,7 @@
 #include "platform/shell.h"
 #include "services/common/command_text.h"
 #include "services/common/request_body.h"
+#include "services/common/value_shapes.h"
 
 namespace {
 
@@ -32,6 +33,8 @@ int changemode_get(int fd, char* sub_path, size_t /*sub_path_len*/, char* /*rest
 
 // The protocol goes to the script as one shell word. An empty one is refused:
 // the script would store an empty mode, and the reboot would switch nothing.
+// So is one with a control character: the boot loader's environment keeps
+// one variable a line, and a line feed would add another.
 // The device reboots whatever the script returns; "OK" is written while it
 // goes down.
 int changemode_post(int fd, char* body, size_t body_len, char* sub_path) {
@@ -39,7 +42,7 @@ int changemode_post(int fd, char* body, size_t body_len, char* sub_path) {
   parsed_body request(body, body_len);
   if (!request.ok()) return reply_code(fd, FORMAT_ERROR);
   const char* protocol = child_text(request.root(), "PROTOCOL");
-  if (!protocol || !*protocol) return reply_code(fd, FORMAT_ERROR);
+  if (!protocol || !*protocol || !free_of_controls(protocol)) return reply_code(fd, FORMAT_ERROR);
   std::string command = "changemode.sh " + shell_quote(protocol);
   if (command.size() > switch_command_limit) return reply_code(fd, FORMAT_ERROR);
 

@@ -187,15 +187,34 @@ TEST_F(Auxiliary, WifidogShowsWholeOptionsAndSetsPresentOnes) {
             "<AUTH_SERVER_PATH></AUTH_SERVER_PATH><AUTH_TRUST_URL>" +
                 trust + "</AUTH_TRUST_URL><AUTH_TRUST_MAC></AUTH_TRUST_MAC></WIFIDOG>");
 
-  EXPECT_EQ(post("wifidog", "<W><AUTH_TRUST_MAC>a b</AUTH_TRUST_MAC><ID>7</ID><ID>8</ID></W>"), ok);
+  const std::string macs = "3c:15:c2:a1:07:5e,00:11:22:33:44:55 0:1:2:3:4:5";
+  EXPECT_EQ(
+      post("wifidog", "<W><AUTH_TRUST_MAC>" + macs + "</AUTH_TRUST_MAC><ID>7</ID><ID>8</ID></W>"),
+      ok);
   commands expected_commands = {"uci set wifidog.mywifidog.id=\"7\"",
-                                "uci set wifidog.mywifidog.auth_trust_mac=\"a b\"",
+                                "uci set wifidog.mywifidog.auth_trust_mac=\"" + macs + "\"",
                                 "uci commit wifidog"};
   expected_commands.insert(expected_commands.end(), firewall_commands.begin(),
                            firewall_commands.end());
   EXPECT_EQ(fake.commands(), expected_commands);
-  EXPECT_NE(fake.read_config("wifidog").find("option auth_trust_mac 'a b'"), std::string::npos);
+  EXPECT_NE(fake.read_config("wifidog").find("option auth_trust_mac '" + macs + "'"),
+            std::string::npos);
   EXPECT_EQ(refused("wifidog", "<W><ENABLE>1</ENABLE>"), format_error);
+  // The portal builds its configuration and firewall rules from the options
+  // word by word: each holds words of its shape (empty clears it).
+  EXPECT_EQ(post("wifidog",
+                 "<W><PORT></PORT><AUTH_TRUST_URL>a.example.com, http://b/x?y=1"
+                 "</AUTH_TRUST_URL></W>"),
+            ok);
+  for (const char* item :
+       {"<ENABLE>1 -x</ENABLE>", "<ID>gw 1</ID>", "<NAME>a&#10;b</NAME>", "<PORT>0</PORT>",
+        "<MAXCON>50k</MAXCON>", "<INTERVAL>-1</INTERVAL>", "<TIMEOUT>5;x</TIMEOUT>",
+        "<AUTH_SERVER>-oProxyCommand=x</AUTH_SERVER>", "<AUTH_SERVER>a b</AUTH_SERVER>",
+        "<AUTH_SERVER_SSL>yes</AUTH_SERVER_SSL>", "<AUTH_SERVER_PORT>65536</AUTH_SERVER_PORT>",
+        "<AUTH_SERVER_PATH>/a b</AUTH_SERVER_PATH>", "<AUTH_TRUST_URL>a.com,'x'</AUTH_TRUST_URL>",
+        "<AUTH_TRUST_URL>a.com -j ACCEPT</AUTH_TRUST_URL>",
+        "<AUTH_TRUST_MAC>3c:15:c2:a1:07:5e,x</AUTH_TRUST_MAC>"})
+    EXPECT_EQ(refused("wifidog", std::string("<W>") + item + "</W>"), format_error) << item;
   EXPECT_EQ(refused("wifidog", "<W><ENABLE>1</ENABLE>" +
                                    element("AUTH_TRUST_URL", std::string(2100, 'u')) + "</W>"),
             format_error);
@@ -240,7 +259,11 @@ TEST_F(Auxiliary, ChangemodeShowsAndSwitchesTheProtocol) {
     EXPECT_EQ(post("changemode", "<M>" + element("PROTOCOL", protocol) + "</M>"), ok);
     EXPECT_EQ(fake.commands(), (commands{command, "reboot"}));
   }
-  for (const std::string& protocol : {std::string(), std::string(498, '2'), std::string(496, ' ')})
+  // A control character would reach the boot loader's environment, which
+  // keeps one variable a line: "a\nsuper=x" would set a second one.
+  for (const std::string& protocol :
+       {std::string(), std::string(498, '2'), std::string(496, ' '), std::string("a\nsuper=x"),
+        std::string("a\tb"), std::string("a\x7f")})
     EXPECT_EQ(refused("changemode", "<M>" + element("PROTOCOL", protocol) + "</M>"), format_error)
         << protocol.size();
   EXPECT_EQ(refused("changemode", "<M><MODE>1</MODE></M>"), format_error);

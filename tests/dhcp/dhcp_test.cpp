@@ -155,7 +155,7 @@ TEST_F(Dhcp, PostErrorsStageNothing) {
            {"<DHCP><STATIC><MAC>m</MAC><IP>192.168.1</IP></STATIC></DHCP>", "Static List"},
            {"<DHCP><ADDRPOOL><START>192.168.1.10</START></ADDRPOOL></DHCP>", bad_pool},
            {"<DHCP><ADDRPOOL><START/><END>192.168.1.10</END></ADDRPOOL></DHCP>", bad_pool},
-           {"<DHCP><STATIC><MAC>m</MAC><IP>192.168.1.5</IP></STATIC><ADDRPOOL>"
+           {"<DHCP><STATIC><MAC>00:11:22:33:44:55</MAC><IP>192.168.1.5</IP></STATIC><ADDRPOOL>"
             "<START>192.168.2.10</START><END>192.168.1.20</END></ADDRPOOL></DHCP>",
             bad_pool},
            {"<DHCP><ADDRPOOL><START>192.168.1.10</START><END>10.0.0.1</END></ADDRPOOL></DHCP>",
@@ -166,7 +166,13 @@ TEST_F(Dhcp, PostErrorsStageNothing) {
            // Values the store cannot take.
            {"<DHCP><LEASETIME>12h&#1;</LEASETIME></DHCP>", "FORMAT ERROR"},
            {"<DHCP><LEASETIME>" + std::string(2100, '1') + "</LEASETIME></DHCP>", "FORMAT ERROR"},
-           {"<DHCP><STATIC><MAC>m&#127;</MAC><IP>192.168.1.5</IP></STATIC></DHCP>", "FORMAT ERROR"},
+           // The server lists a lease's MAC and address as comma-separated words,
+           // and the lease time follows the pool after a comma.
+           {"<DHCP><STATIC><MAC>00:11:22:33:44:55,ignore</MAC><IP>192.168.1.5</IP></STATIC></DHCP>",
+            "Static List"},
+           {"<DHCP><STATIC><MAC>m&#127;</MAC><IP>192.168.1.5</IP></STATIC></DHCP>", "Static List"},
+           {"<DHCP><LEASETIME>12h,set:x</LEASETIME></DHCP>", "FORMAT ERROR"},
+           {"<DHCP><LEASETIME>1 2</LEASETIME></DHCP>", "FORMAT ERROR"},
        }) {
     EXPECT_EQ(post(body), envelope(3, message)) << body;
     EXPECT_TRUE(fake.commands().empty()) << body;

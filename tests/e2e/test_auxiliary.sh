@@ -60,6 +60,8 @@ test_changemode_passes_the_protocol_as_one_word_then_reboots() {
   dev_up ap
   expect_eq "$(get changemode)" "$declaration<MODE><PROTOCOL>0</PROTOCOL></MODE>" "stock GET"
   expect_eq "$(post changemode '<MODE><PROTOCOL></PROTOCOL></MODE>')" "$(envelope 3 'FORMAT ERROR')" "empty"
+  # A line feed would add a variable to the boot loader's environment.
+  expect_eq "$(post changemode '<MODE><PROTOCOL>a&#10;super=x</PROTOCOL></MODE>')" "$(envelope 3 'FORMAT ERROR')" "line feed"
   dev_running || fail "a refused switch rebooted"
   post changemode '<MODE><PROTOCOL>1;touch /tmp/owned</PROTOCOL></MODE>' >/dev/null || true
   wait_for 10 test -s "$DEV/run/ended" || fail "device still runs after the switch"

@@ -46,10 +46,10 @@ test_firewall_round_trip() {
 test_firewall_texts_never_run() {
   dev_up ap
   local url='x";touch /tmp/p1;"$(touch /tmp/p2)`touch /tmp/p3`;touch /tmp/p4|a&b c'
-  local body="<FIREWALL><FILTER><MODE>disable</MODE><IP>1.2.3.4;touch /tmp/p5</IP><IP>1.1.1.1-\$(touch /tmp/p6)</IP><PORT>80;touch /tmp/p7</PORT><URL>${url//&/&amp;}</URL></FILTER></FIREWALL>"
+  local body="<FIREWALL><FILTER><MODE>disable</MODE><IP>10.0.0.1-10.0.0.9</IP><URL>${url//&/&amp;}</URL></FILTER></FIREWALL>"
   expect_eq "$(post firewall "$body")" "$ok" "POST"
   expect_eq "$(dev_exec uci get firewall.@url[0].url)" "$url" "URL stored exactly"
-  expect_eq "$(dev_exec uci get firewall.@rule[-1].dest_port)" "80;touch /tmp/p7" "port stored exactly"
+  expect_eq "$(dev_exec uci get firewall.@rule[-1].extra)" "-m iprange --src-range 10.0.0.1-10.0.0.9" "range"
   # The firewall ran the URL line as a shell script when it started.
   expect_eq "$(iptables_calls | uniq)" "-I FORWARD -p all -m string --string $(printf %q "$url") --algo kmp -j REJECT" "URL one argument"
   dev_exec sh -c 'ls /tmp/p[0-9] 2>/dev/null' && fail "a request text ran a command"
@@ -58,6 +58,14 @@ test_firewall_texts_never_run() {
   dev_exec sh -c 'ls /tmp/p[0-9] 2>/dev/null' && fail "a stored text ran a command"
   expect_eq "$(post firewall '<FIREWALL><FILTER><MODE>deny</MODE></FILTER></FIREWALL>')" "$refused" "bad mode"
   expect_eq "$(post firewall '<FIREWALL><FILTER><MODE>allow</MODE><URL>a&#10;touch /tmp/p8</URL></FILTER></FIREWALL>')" "$refused" "URL with a line feed"
+  # The filter's texts become words of the firewall's rules: a range with
+  # more words would turn the REJECT rule into an ACCEPT.
+  local item
+  for item in '<IP>10.0.0.1-10.0.0.9 -j ACCEPT</IP>' '<IP>1.2.3.4;touch /tmp/p5</IP>' \
+    '<PORT>80;touch /tmp/p7</PORT>' '<MAC>aa:bb:cc:dd:ee:ff -j ACCEPT</MAC>'; do
+    expect_eq "$(post firewall "<FIREWALL><FILTER><MODE>disable</MODE>$item</FILTER></FIREWALL>")" "$refused" "$item"
+  done
+  expect_eq "$(dev_exec uci get firewall.@rule[-1].extra)" "-m iprange --src-range 10.0.0.1-10.0.0.9" "range kept"
   expect_eq "$(dev_exec uci get firewall.@url[0].url)" "$url" "refused POSTs change nothing"
   expect_eq "$(dev_exec uci changes firewall)" "" "nothing staged"
 }
@@ -88,6 +96,9 @@ test_mgt_reboot_time_never_reaches_cron_raw() {
   for time in '4 * * * touch /tmp/pwned #' '4&#10;* * * * * touch /tmp/pwned' 24 day0; do
     expect_eq "$(post mgt "<MGT><AUTO_REBOOT><DISABLE>0</DISABLE><TIME>$time</TIME></AUTO_REBOOT></MGT>")" "$refused" "TIME $time"
   done
+  # The time is stored also when the reboot goes off, so it is checked then too.
+  expect_eq "$(post mgt '<MGT><AUTO_REBOOT><DISABLE>1</DISABLE><TIME>25</TIME></AUTO_REBOOT></MGT>')" "$refused" "TIME 25, off"
+  expect_eq "$(dev_exec uci get system.@system[0].autoreboottime)" 3 "stored time kept"
   expect_eq "$(dev_exec cat /etc/crontabs/root)" "0 5 * * * reboot" "crontab kept"
   expect_eq "$(log_count '/etc/init.d/network restart')" 0 "refused POSTs restart nothing"
   # Switching off commits too.

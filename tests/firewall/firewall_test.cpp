@@ -139,7 +139,7 @@ TEST_F(Firewall, ForwardsAndDmzReplaceTheAgentSections) {
 }
 
 TEST_F(Firewall, FilterRulesByKindThenCatchAll) {
-  EXPECT_EQ(post("<FIREWALL><FILTER><MODE>allow</MODE><URL>a.com</URL><MAC>aa:bb</MAC>"
+  EXPECT_EQ(post("<FIREWALL><FILTER><MODE>allow</MODE><URL>a.com</URL><MAC>aa:bb:cc:dd:ee:0f</MAC>"
                  "<IP>10.0.0.1-10.0.0.9</IP><IP>10.0.0.7</IP><PORT>8000-8010</PORT>"
                  "<IPCOM><IP>10.0.0.3</IP><PORT>22</PORT><PROTO>tcp</PROTO></IPCOM>"
                  "<IPCOM><IP>10.0.0.4</IP><PROTO>tcp+udp</PROTO></IPCOM></FILTER></FIREWALL>"),
@@ -162,7 +162,7 @@ TEST_F(Firewall, FilterRulesByKindThenCatchAll) {
             {rule + "dest_port=8000-8010"},
             accept,
             new_rule,
-            {rule + "src_mac=aa:bb"},
+            {rule + "src_mac=aa:bb:cc:dd:ee:0f"},
             accept,
             {"/sbin/uci add firewall url", "/sbin/uci set firewall.@url[-1].url=a.com"},
             new_rule,
@@ -186,42 +186,53 @@ TEST_F(Firewall, FilterRulesByKindThenCatchAll) {
   EXPECT_EQ(fake.commands()[fake.commands().size() - 9], "uci commit firewall");
 }
 
-TEST_F(Firewall, RequestTextsAreStoredExactlyAndNeverRun) {
-  struct Case {
-    std::string element;  // inside FILTER
-    std::string path;     // where the text is stored
-    std::string stored;
-  };
-  const std::vector<Case> cases = {
-      {"<IP>1.2.3.4;reboot</IP>", "firewall.@rule[-1].src_ip", "1.2.3.4;reboot"},
-      {"<IP>1.1.1.1-$(reboot)\"`x`</IP>", "firewall.@rule[-1].extra",
-       "-m iprange --src-range 1.1.1.1-$(reboot)\"`x`"},
-      {"<PORT>80;reboot</PORT>", "firewall.@rule[-1].dest_port", "80;reboot"},
-      {"<MAC>a b'c</MAC>", "firewall.@rule[-1].src_mac", "a b'c"},
-      {"<URL>x\";reboot;\"$(id)</URL>", "firewall.@url[-1].url", "x\";reboot;\"$(id)"},
-      {"<IPCOM><IP>1.2.3.4|x</IP><PORT>1&amp;2</PORT><PROTO>tcp;x</PROTO></IPCOM>",
-       "firewall.@rule[-1].proto", "tcp;x"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(post("<FIREWALL><FILTER><MODE>disable</MODE>" + c.element + "</FILTER></FIREWALL>"),
-              envelope(0, "OK"));
-    EXPECT_EQ(cfg_get(c.path), c.stored) << c.element;
-    if (c.path == "firewall.@url[-1].url") {
-      EXPECT_EQ(fake.file_text("/etc/firewall.user"),
-                "iptables -I FORWARD -p all -m string --string \"x\\\";reboot;\\\"\\$(id)\" "
-                "--algo kmp -j REJECT\n");
-    }
-    for (const std::string& command : fake.commands()) {
-      if (command.rfind("/sbin/uci", 0) == 0) {
-        EXPECT_TRUE(shell_words(command)) << command;
-      }
+TEST_F(Firewall, UrlTextIsStoredExactlyAndNeverRun) {
+  EXPECT_EQ(post("<FIREWALL><FILTER><MODE>disable</MODE><URL>x\";reboot;\"$(id)</URL></FILTER>"
+                 "</FIREWALL>"),
+            envelope(0, "OK"));
+  EXPECT_EQ(cfg_get(std::string("firewall.@url[-1].url")), "x\";reboot;\"$(id)");
+  EXPECT_EQ(fake.file_text("/etc/firewall.user"),
+            "iptables -I FORWARD -p all -m string --string \"x\\\";reboot;\\\"\\$(id)\" "
+            "--algo kmp -j REJECT\n");
+  for (const std::string& command : fake.commands()) {
+    if (command.rfind("/sbin/uci", 0) == 0) {
+      EXPECT_TRUE(shell_words(command)) << command;
     }
   }
-  EXPECT_EQ(post("<FIREWALL><PORT_FORWARD><SRC_PORT>80;reboot</SRC_PORT><DEST_IP>192.168.1.5"
-                 "</DEST_IP><DEST_PORT>8000-8010</DEST_PORT></PORT_FORWARD></FIREWALL>"),
-            envelope(0, "OK"));
-  EXPECT_EQ(cfg_get(std::string("firewall.@redirect[-1].src_dport")), "80;reboot");
-  EXPECT_EQ(get().find("<DEST_PORT>8000-8010</DEST_PORT>") != std::string::npos, true);
+}
+
+// Filter and forward texts become words of firewall options (and a range
+// words of iptables), so a text of another shape could add matches or
+// targets: "10.0.0.1-10.0.0.9 -j ACCEPT" would turn a REJECT into an ACCEPT.
+TEST_F(Firewall, TextsOfTheWrongShapeAreRefused) {
+  const std::vector<std::string> filter_items = {
+      "<IP>10.0.0.1-10.0.0.9 -j ACCEPT</IP>",
+      "<IP>10.0.0.1-10.0.0.9-10.0.0.10</IP>",
+      "<IP>10.0.0.1--10.0.0.9</IP>",
+      "<IP>-m iprange</IP>",
+      "<IP>1.2.3.4 5.6.7.8</IP>",
+      "<IP></IP>",
+      "<PORT>80 443</PORT>",
+      "<PORT>80;reboot</PORT>",
+      "<PORT>8010-8000</PORT>",
+      "<MAC>aa:bb</MAC>",
+      "<MAC>aa:bb:cc:dd:ee:ff -j ACCEPT</MAC>",
+      "<IPCOM><IP>1.2.3.4|x</IP></IPCOM>",
+      "<IPCOM><PORT>1 2</PORT></IPCOM>",
+      "<IPCOM><PROTO>tcp udp</PROTO></IPCOM>",
+  };
+  std::vector<std::string> bodies;
+  for (const std::string& item : filter_items)
+    bodies.push_back("<FIREWALL><FILTER><MODE>disable</MODE>" + item + "</FILTER></FIREWALL>");
+  for (const char* ports : {"<SRC_PORT>80 -j ACCEPT</SRC_PORT><DEST_PORT>80</DEST_PORT>",
+                            "<SRC_PORT>80</SRC_PORT><DEST_PORT>80x</DEST_PORT>"})
+    bodies.push_back(std::string("<FIREWALL><PORT_FORWARD><DEST_IP>192.168.1.5</DEST_IP>") + ports +
+                     "</PORT_FORWARD></FIREWALL>");
+  for (const std::string& body : bodies) {
+    EXPECT_EQ(post(body), envelope(3, "FORMAT ERROR")) << body;
+    EXPECT_TRUE(fake.commands().empty()) << body;
+  }
+  EXPECT_EQ(fake.read_config("firewall"), stock_firewall);
 }
 
 TEST_F(Firewall, RefusedRequestsChangeNothing) {

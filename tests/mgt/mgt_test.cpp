@@ -169,6 +169,9 @@ TEST_F(Mgt, AutoRebootLinesAndRefusals) {
       {"<DISABLE>0</DISABLE><TIME></TIME>", ""},
       {"<DISABLE>0</DISABLE>", ""},
       {"<TIME>4</TIME>", ""},
+      // A TIME is stored even when the reboot goes off, so it is checked then too.
+      {"<DISABLE>1</DISABLE><TIME>25</TIME>", ""},
+      {"<DISABLE>1</DISABLE><TIME>x y</TIME>", ""},
   };
   for (const Case& c : cases) {
     fake.put_file("/etc/crontabs/root", "old\n");
@@ -182,9 +185,11 @@ TEST_F(Mgt, AutoRebootLinesAndRefusals) {
       EXPECT_EQ(fake.file_text("/etc/crontabs/root"), c.crontab);
     }
   }
-  // Switching the reboot off commits it too, whatever the time text.
-  EXPECT_EQ(post("<AUTO_REBOOT><DISABLE>1</DISABLE><TIME>x y</TIME></AUTO_REBOOT>"),
+  // Switching the reboot off commits it too, with or without a time.
+  EXPECT_EQ(post("<AUTO_REBOOT><DISABLE>1</DISABLE></AUTO_REBOOT>"), envelope(0, "OK"));
+  EXPECT_EQ(post("<AUTO_REBOOT><DISABLE>1</DISABLE><TIME>5</TIME></AUTO_REBOOT>"),
             envelope(0, "OK"));
+  EXPECT_EQ(cfg_get(std::string("system.@system[0].autoreboottime")), "5");
   EXPECT_EQ(fake.commands()[2], "crontab -r");
   EXPECT_EQ(fake.commands()[3], "uci commit system");
   EXPECT_NE(fake.read_config("system").find("option autorebootenabled '0'"), std::string::npos);
@@ -193,12 +198,13 @@ TEST_F(Mgt, AutoRebootLinesAndRefusals) {
 TEST_F(Mgt, QosRulesReplacedOnlyWhenAllAreComplete) {
   const std::string limit = "<DISABLE>1</DISABLE><RATE_LIMIT><UP>5</UP><DOWN>6</DOWN></RATE_LIMIT>";
   const std::string good =
-      "<QOS_RULE><TYPE>mac</TYPE><MAC>m</MAC><RATE><UP>1</UP><DOWN>2</DOWN>"
+      "<QOS_RULE><TYPE>mac</TYPE><MAC>0a:0b:0c:0d:0e:0f</MAC><RATE><UP>1</UP><DOWN>2</DOWN>"
       "</RATE></QOS_RULE>";
   for (std::string bad :
-       {"<QOS_RULE><TYPE>other</TYPE></QOS_RULE>", "<QOS_RULE><MAC>m</MAC></QOS_RULE>",
+       {"<QOS_RULE><TYPE>other</TYPE></QOS_RULE>",
+        "<QOS_RULE><MAC>0a:0b:0c:0d:0e:0f</MAC></QOS_RULE>",
         "<QOS_RULE><TYPE>mac</TYPE><RATE><UP>1</UP><DOWN>2</DOWN></RATE></QOS_RULE>",
-        "<QOS_RULE><TYPE>ip</TYPE><IP><SHARE>1</SHARE><START>a</START></IP>"
+        "<QOS_RULE><TYPE>ip</TYPE><IP><SHARE>1</SHARE><START>10.0.0.1</START></IP>"
         "<RATE><UP>1</UP><DOWN>2</DOWN></RATE></QOS_RULE>"}) {
     fake.write_config("network", stock_network);
     EXPECT_EQ(post("<QOS>" + limit + good + bad + "</QOS>"), envelope(0, "OK"));
@@ -219,7 +225,7 @@ TEST_F(Mgt, QosRulesReplacedOnlyWhenAllAreComplete) {
   post("<QOS>" + limit + good + "</QOS>");
   EXPECT_EQ(cfg_get(std::string("network.qos")), "qos");
   EXPECT_EQ(cfg_get(std::string("network.qos.up_rate")), "5");
-  EXPECT_EQ(cfg_get(std::string("network.@qos[-1].mac")), "m");
+  EXPECT_EQ(cfg_get(std::string("network.@qos[-1].mac")), "0a:0b:0c:0d:0e:0f");
   EXPECT_EQ(cfg_get(std::string("network.@qos[2]")), "");
 }
 
@@ -238,9 +244,25 @@ TEST_F(Mgt, ManagementPortLeavesForwardsAlone) {
 }
 
 TEST_F(Mgt, RefusedRequestsChangeNothing) {
-  for (const std::string& request :
-       {std::string("POST /route/mgt/x\n<MGT/>"), std::string("POST /route/mgt\n<MGT>"),
-        std::string("POST /route/mgt\n<MGT><SMB_NAME>a&#2;</SMB_NAME></MGT>")}) {
+  // The management port, the rates, addresses and MACs of QoS become words
+  // of firewall options and of the QoS script's commands: one word each.
+  const std::string rate = "<RATE><UP>1</UP><DOWN>2</DOWN></RATE>";
+  std::vector<std::string> requests = {"POST /route/mgt/x\n<MGT/>", "POST /route/mgt\n<MGT>"};
+  for (const std::string& body : std::vector<std::string>{
+           "<SMB_NAME>a&#2;</SMB_NAME>", "<MGT_PORT>80 443</MGT_PORT>", "<MGT_PORT>0</MGT_PORT>",
+           "<MGT_PORT>8080-8090</MGT_PORT>",
+           "<QOS><RATE_LIMIT><UP>1 -j ACCEPT</UP><DOWN>2</DOWN></RATE_LIMIT></QOS>",
+           "<QOS><QOS_RULE><TYPE>ip</TYPE><IP><SHARE>1</SHARE><START>10.0.0.1 -j ACCEPT</START>"
+           "<END>10.0.0.9</END></IP>" +
+               rate + "</QOS_RULE></QOS>",
+           "<QOS><QOS_RULE><TYPE>ip</TYPE><IP><SHARE>1</SHARE><START>10.0.0.1</START>"
+           "<END>x</END></IP>" +
+               rate + "</QOS_RULE></QOS>",
+           "<QOS><QOS_RULE><TYPE>mac</TYPE><MAC>aa:bb</MAC>" + rate + "</QOS_RULE></QOS>",
+           "<QOS><QOS_RULE><TYPE>mac</TYPE><MAC>aa:bb:cc:dd:ee:ff</MAC>"
+           "<RATE><UP>1k</UP><DOWN>2</DOWN></RATE></QOS_RULE></QOS>"})
+    requests.push_back("POST /route/mgt\n<MGT>" + body + "</MGT>");
+  for (const std::string& request : requests) {
     fake.clear_commands();
     EXPECT_NE(routed_reply(request), envelope(0, "OK")) << request;
     EXPECT_TRUE(fake.commands().empty()) << request;

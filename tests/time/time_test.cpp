@@ -116,4 +116,18 @@ TEST_F(Time, SettingsCommitWriteTheZoneFileAndRestartNtp) {
   EXPECT_EQ(cfg_get(std::string("system.@system[0].timezone")), "");
 }
 
+TEST_F(Time, ServersAreHostNamesSeparatedByBlanks) {
+  EXPECT_EQ(post("<TIME><TIME_SERVER> 0.pool.ntp.org  10.0.0.1 </TIME_SERVER></TIME>"),
+            envelope(0, "OK"));
+  EXPECT_EQ(cfg_get(std::string("system.ntp.server")), " 0.pool.ntp.org  10.0.0.1 ");
+  // The NTP client hands each server to ntpd word by word: "-S PROG" would
+  // make it run a program.
+  for (const char* servers : {"pool.ntp.org -S /tmp/x", "a;reboot", "a\tb", "a,b"}) {
+    EXPECT_EQ(post(std::string("<TIME><TIME_SERVER>") + servers + "</TIME_SERVER></TIME>"),
+              envelope(3, "FORMAT ERROR"))
+        << servers;
+    EXPECT_TRUE(fake.commands().empty()) << servers;
+  }
+}
+
 }  // namespace

@@ -73,6 +73,10 @@ test_reset_button_test_reports_the_file() {
   dev_exec test ! -e /var/testprotect_noreset || fail "marker before the test"
   expect_eq "$(request $'GET /?opcode=3 HTTP/1.1\n\n')" "$(factory_result 0)" "no button file"
   dev_exec test -e /var/testprotect_noreset || fail "no marker after opcode 3"
+  # A marker that is there already gets the time of the new test.
+  dev_exec touch -t 200001010000 /var/testprotect_noreset
+  request $'GET /?opcode=3\n\n' >/dev/null
+  [ "$(dev_exec stat -c %Y /var/testprotect_noreset)" -gt 1000000000 ] || fail "marker kept its old time"
   dev_exec sh -c 'echo 1 >/var/resetbuttontest'
   expect_eq "$(request $'GET /?opcode=3\n\n')" "$(factory_result 1)" "button pressed"
   expect_eq "$(request $'GET /?opcode=7\n\n')" "$(factory_result 1)" "unknown opcode"

@@ -99,7 +99,7 @@ void version_refresh() {
   std::string text;
   if (!fx().read_file("/etc/lsb-version", text, 4096)) return;
   worker().version_done = true;
-  std::string version = first_line(text).substr(0, 127);
+  std::string version = utf8_cut(first_line(text), 127);
   if (version.empty()) return;
   cfg_set("system.@system[0].version", version);
   cfg_commit("system");

@@ -95,7 +95,7 @@ void scan_results_parse(const char* text, size_t length, int radio, survey_resul
     if (columns.size() < 5 || columns[4].find_first_not_of(" \t") == std::string::npos) continue;
     std::string bssid = upper(columns[0].substr(0, 31));
     std::string signal = std::to_string(std::atoi(columns[2].substr(0, 7).c_str()) - 95);
-    std::string flags = columns[3].substr(0, 255);
+    std::string flags = utf8_cut(columns[3], 255);
     std::string ssid = utf8_cut(columns[4], 255);
     int channel = freq_to_channel(std::atoi(columns[1].substr(0, 15).c_str()));
     appendf(out.document,

@@ -7,8 +7,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <stdexcept>
 #include <string>
 
+#include "agent/terminate.h"
 #include "tests/support/fake_effects.h"
 
 namespace {
@@ -119,6 +122,27 @@ TEST(TokenBlock, CreateZeroesAndAttachSharesTheSameBytes) {
   EXPECT_EQ(shm_detach(block), 0);
   shmctl(shmget(key, token_block_size, 0600), IPC_RMID, nullptr);
   EXPECT_EQ(shm_attach(key), nullptr);
+}
+
+// The line names the exception being handled, without the type name that
+// would need the demangler, and the process ends by SIGABRT (an emulator
+// may add lines of its own after it).
+TEST(TerseTerminate, OneLineThenAbort) {
+  auto with_exception = [] {
+    std::set_terminate(terse_terminate);
+    try {
+      throw std::runtime_error("worker gave up");
+    } catch (...) {
+      std::terminate();
+    }
+  };
+  EXPECT_EXIT(with_exception(), testing::KilledBySignal(SIGABRT),
+              "^terminate called: worker gave up\n");
+  auto without = [] {
+    std::set_terminate(terse_terminate);
+    std::terminate();
+  };
+  EXPECT_EXIT(without(), testing::KilledBySignal(SIGABRT), "^terminate called\n");
 }
 
 }  // namespace

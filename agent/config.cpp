@@ -248,15 +248,10 @@ bool cfg_value_stageable(const char* value) {
 }
 
 std::string cfg_section_name(const std::string& path) {
-  if (path.size() >= cfg_path_limit || path.find('.') == std::string::npos) return "";
-  std::string out;
-  std::string err;
-  if (uci::cli({"uci", "show", path}, out, err, store_dirs()) != 0) return "";
-  // The first line is "package.name=type".
-  size_t dot = out.find('.');
-  size_t equals = out.find('=');
-  if (dot == std::string::npos || equals == std::string::npos || equals < dot) return "";
-  return out.substr(dot + 1, equals - dot - 1);
+  if (path.size() >= cfg_path_limit) return "";
+  std::string name;
+  uci::section_name(store_dirs(), path, name);
+  return name;
 }
 
 int cfg_set(const char* path, const char* value) {

@@ -74,8 +74,11 @@ void fill_value(const Section& section, const Found& found, std::string& value) 
   }
 }
 
-bool lookup(const Dirs& dirs, std::string_view path_text, std::string& value) {
-  value.clear();
+// Resolves a path against its package as it is now and hands the package and
+// what was found to take, whose answer is returned; false when the path does
+// not resolve completely.
+template <typename Take>
+bool with_resolved(const Dirs& dirs, std::string_view path_text, Take take) {
   Path path;
   if (parse_path(path_text, path) != ok) return false;
   Store store{dirs.confdir, dirs.overridedir, {dirs.savedir}};
@@ -84,17 +87,34 @@ bool lookup(const Dirs& dirs, std::string_view path_text, std::string& value) {
   if (entry.error != ok) return false;
   Found found;
   if (resolve(entry.pkg, path, found) != ok || !found.complete) return false;
-  if (found.section != npos) fill_value(entry.pkg.sections[found.section], found, value);
-  return true;
+  return take(entry.pkg, found);
 }
 
 }  // namespace
 
 bool get(const Dirs& dirs, std::string_view path_text, std::string& value) {
+  value.clear();
   try {
-    return lookup(dirs, path_text, value);
+    return with_resolved(dirs, path_text, [&](const Package& pkg, const Found& found) {
+      if (found.section != npos) fill_value(pkg.sections[found.section], found, value);
+      return true;
+    });
   } catch (const std::bad_alloc&) {
     value.clear();
+    return false;
+  }
+}
+
+bool section_name(const Dirs& dirs, std::string_view path_text, std::string& name) {
+  name.clear();
+  try {
+    return with_resolved(dirs, path_text, [&](const Package& pkg, const Found& found) {
+      if (found.section == npos) return false;
+      name = pkg.sections[found.section].name;
+      return true;
+    });
+  } catch (const std::bad_alloc&) {
+    name.clear();
     return false;
   }
 }

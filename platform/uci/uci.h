@@ -29,6 +29,11 @@ struct Dirs {
 // mtime and ctime to the nanosecond), so other processes' changes show at once.
 bool get(const Dirs& dirs, std::string_view path, std::string& value);
 
+// The real name of the section a path resolves to ("network.@qos[-1]" gives
+// the generated name of an anonymous section), read the same way as get.
+// False (name empty) when the path names no section or does not resolve.
+bool section_name(const Dirs& dirs, std::string_view path, std::string& name);
+
 // The command-line tool. argv is the full argument vector (argv[0] is the
 // program name as invoked and appears in messages). What the tool prints
 // goes to out and err; the return value is its exit status.

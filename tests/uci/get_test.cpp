@@ -40,6 +40,27 @@ TEST_F(GetTest, ResolvesSectionsOptionsAndListsLikeTheAgentExpects) {
   EXPECT_FALSE(found);
 }
 
+// The name is the one `uci show` prints for the section, staged sections
+// included; a package or anything unresolved has none.
+TEST_F(GetTest, SectionNamesAreTheNamesShowPrints) {
+  config("network", "config interface 'lan'\nconfig qos\n\toption type 'ip'\nconfig qos 'qos'\n");
+  uci({"add", "network", "qos"});
+  for (const char* path : {"network.lan", "network.@qos[0]", "network.@qos[-1]", "network.@qos[1]",
+                           "network.@qos[0].type"}) {
+    std::string shown = uci({"show", path}).out;
+    shown = shown.substr(shown.find('.') + 1);
+    std::string name;
+    EXPECT_TRUE(uci::section_name(dirs(), path, name)) << path;
+    EXPECT_EQ(name, shown.substr(0, shown.find_first_of(".="))) << path;
+  }
+  for (const char* none :
+       {"network", "network.nope", "network.@qos[5]", "nopkg.a", "network.@qos[x]"}) {
+    std::string name = "garbage";
+    EXPECT_FALSE(uci::section_name(dirs(), none, name)) << none;
+    EXPECT_EQ(name, "") << none;
+  }
+}
+
 TEST_F(GetTest, SeesStagedChangesBeforeCommit) {
   config("network", "config interface 'lan'\n\toption proto 'static'\nconfig rule\n");
   EXPECT_EQ(get("network.lan.proto"), "static");

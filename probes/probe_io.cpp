@@ -11,15 +11,15 @@
 #include "probes/probes.h"
 
 bool listen_for_answers(discovery* const* discoveries, size_t count) {
-  std::vector<pollfd> watched;
-  std::vector<discovery*> owners;
+  if (count > discoveries_at_most) count = discoveries_at_most;
+  pollfd watched[discoveries_at_most];
+  discovery* owners[discoveries_at_most];
   // Every pass either takes a message or sleeps until the next window ends,
   // so the loop ends at the latest window whatever arrives.
   for (;;) {
     const int64_t now = monotonic_ms();
     int64_t next_end = 0;
-    watched.clear();
-    owners.clear();
+    size_t polled = 0;
     for (size_t i = 0; i < count; i++) {
       discovery* d = discoveries[i];
       if (!d->listening()) continue;
@@ -27,18 +27,18 @@ bool listen_for_answers(discovery* const* discoveries, size_t count) {
         d->listening_ = false;
         continue;
       }
-      if (owners.empty() || d->window_end_ms_ < next_end) next_end = d->window_end_ms_;
-      watched.push_back(pollfd{d->socket_.get(), POLLIN, 0});
-      owners.push_back(d);
+      if (polled == 0 || d->window_end_ms_ < next_end) next_end = d->window_end_ms_;
+      watched[polled] = pollfd{d->socket_.get(), POLLIN, 0};
+      owners[polled++] = d;
     }
-    if (owners.empty()) return true;
+    if (polled == 0) return true;
     // poll rather than select: no limit on the descriptor's number.
-    int ready = poll(watched.data(), watched.size(), static_cast<int>(next_end - now));
+    int ready = poll(watched, polled, static_cast<int>(next_end - now));
     if (ready < 0 && errno != EINTR) {
-      for (discovery* d : owners) d->listening_ = false;
+      for (size_t i = 0; i < polled; i++) owners[i]->listening_ = false;
       return false;
     }
-    for (size_t i = 0; ready > 0 && i < watched.size(); i++) {
+    for (size_t i = 0; ready > 0 && i < polled; i++) {
       if (watched[i].revents && owners[i]->take()) owners[i]->listening_ = false;
     }
   }

@@ -34,10 +34,13 @@ class discovery {
   friend bool listen_for_answers(discovery* const* discoveries, size_t count);
 };
 
-// Listens on every discovery in one poll loop until each has ended its wait
-// or reached the end of its window, whichever comes first; the loop is bounded
-// by the latest window whatever arrives. False when poll failed (errno kept);
-// the discoveries still listening then stop.
+inline constexpr size_t discoveries_at_most = 4;
+
+// Listens on every discovery (the first discoveries_at_most) in one poll
+// loop until each has ended its wait or reached the end of its window,
+// whichever comes first; the loop is bounded by the latest window whatever
+// arrives. False when poll failed (errno kept); the discoveries still
+// listening then stop.
 bool listen_for_answers(discovery* const* discoveries, size_t count);
 
 // An interface request record holding ifname; false (record untouched) when

@@ -30,6 +30,13 @@ class change_plan {
   // A constant command line of the handler's own.
   void run(std::string command) { changes_.push_back({kind::run, std::move(command), {}}); }
 
+  // What a store read of path gives once the changes planned so far are
+  // staged, over the store as it is now: the last planned value of the path,
+  // nothing after a removal of it or of its section (a set to the empty text
+  // removes), items added to its list. Paths are compared as written: a plan
+  // reads through its own changes where it reads a path as it changes it.
+  std::string get(const std::string& path) const { return read_through(changes_.size(), path); }
+
   // True when every value to be stored is a single_line_value.
   bool values_storable() const {
     for (const change& c : changes_) {
@@ -76,5 +83,26 @@ class change_plan {
     std::string path;  // the command line for kind::run
     std::string value;
   };
+
+  // The value of path after the first end changes.
+  std::string read_through(size_t end, const std::string& path) const {
+    for (size_t i = end; i-- > 0;) {
+      const change& c = changes_[i];
+      bool removal = c.what == kind::remove || (c.what == kind::set && c.value.empty());
+      if (removal && covers(c.path, path)) return "";
+      if (c.what == kind::set && c.path == path) return c.value;
+      if (c.what == kind::add_list && c.path == path) {
+        std::string list = read_through(i, path);
+        return list.empty() ? c.value : list + " " + c.value;
+      }
+    }
+    return cfg_get(path);
+  }
+  // True when removing removed takes path away: the same path or a section
+  // (or option) that holds it.
+  static bool covers(const std::string& removed, const std::string& path) {
+    return path.compare(0, removed.size(), removed) == 0 &&
+           (path.size() == removed.size() || path[removed.size()] == '.');
+  }
   std::vector<change> changes_;
 };

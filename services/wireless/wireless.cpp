@@ -133,19 +133,20 @@ struct wds_field {
   const char* fallback;
   size_t size;  // read size (keys and comments are shown whole, up to 63)
   bool posted;  // set from the request (or reset to the fallback) in WDS mode
+  bool capped;  // a longer request text is refused (max_key_length)
 };
 constexpr wds_field wds_fields[] = {
-    {"WDSMODE", "nawds_mode", "0", 32, false},
-    {"ENCMODE", "wdsenc", "0", 32, true},
-    {"KEY1", "key1", "", 64, true},
-    {"KEY2", "key2", "", 64, true},
-    {"KEY3", "key3", "", 64, true},
-    {"KEY4", "key4", "", 64, true},
-    {"KEYIDX", "keyindex", "1", 32, true},
-    {"COMMENT1", "comment1", "", 64, false},
-    {"COMMENT2", "comment2", "", 64, false},
-    {"COMMENT3", "comment3", "", 64, false},
-    {"COMMENT4", "comment4", "", 64, false},
+    {"WDSMODE", "nawds_mode", "0", 32, false, false},
+    {"ENCMODE", "wdsenc", "0", 32, true, false},
+    {"KEY1", "key1", "", 64, true, true},
+    {"KEY2", "key2", "", 64, true, true},
+    {"KEY3", "key3", "", 64, true, true},
+    {"KEY4", "key4", "", 64, true, true},
+    {"KEYIDX", "keyindex", "1", 32, true, false},
+    {"COMMENT1", "comment1", "", 64, false, true},
+    {"COMMENT2", "comment2", "", 64, false, true},
+    {"COMMENT3", "comment3", "", 64, false, true},
+    {"COMMENT4", "comment4", "", 64, false, true},
 };
 constexpr size_t wds_peer_count = 4;
 // Longest WDS key or comment: what the documents show.
@@ -258,8 +259,9 @@ bool plan_wds(change_plan& plan, xml_node* wds, int radio, int caps) {
   for (const wds_field& field : wds_fields) {
     if (!field.posted) continue;
     const char* text = child_text(wds, field.element);
-    // Keys longer than the documents show would not survive a round trip.
-    if (text && std::strlen(text) > max_key_length) return false;
+    // Keys longer than the documents show would not survive a round trip;
+    // ENCMODE and KEYIDX are stored as given.
+    if (text && field.capped && std::strlen(text) > max_key_length) return false;
     plan.set(path(field.option), text ? text : field.fallback);
   }
   plan.set(path("nawds_defcaps"), std::to_string(caps));
@@ -311,8 +313,9 @@ bool plan_config(change_plan& plan, xml_node* config) {
   const char* htmode = advance_text("HTMODE");
   int caps = advance ? wds_default_caps(htmode, mode, radio) : 0;
 
+  // An earlier CONFIG of the request may have changed cca_step already.
   const char* cca = advance_text("CCA_STEP");
-  if (radio == 0 && cca && !cfg_get(std::string("wireless.wifi0.cca_step")).empty())
+  if (radio == 0 && cca && !plan.get("wireless.wifi0.cca_step").empty())
     plan.set("wireless.wifi0.cca_step", cca);
   if (!plan_wds(plan, xml_child(config, "WDS"), radio, caps)) return false;
   bool wmm = is_text(mode, "11ng") || is_text(mode, "11na") || is_text(mode, "11ac");

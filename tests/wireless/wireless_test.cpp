@@ -143,6 +143,47 @@ TEST_F(Wireless, WdsPeersAndCommentsMoveUpInWdsMode) {
   EXPECT_EQ("uci commit system", fake.commands().back());           // ACTIVE: no restart
 }
 
+// Each CONFIG sees what the earlier ones of the request changed: cca_step
+// is written only while it holds a value.
+TEST_F(Wireless, LaterConfigsReadWhatEarlierOnesStaged) {
+  auto config = [](const std::string& cca) {
+    return "<CONFIG><BAND>2G</BAND><BASE><CHANNEL>1</CHANNEL><TXPOWER>20</TXPOWER></BASE>"
+           "<ADVANCE><CCA_STEP>" +
+           cca + "</CCA_STEP></ADVANCE></CONFIG>";
+  };
+  const struct {
+    const char* first;
+    const char* second;
+    const char* stored;
+  } cases[] = {{"", "5", ""}, {"3", "5", "5"}, {"3", "", ""}};
+  for (const auto& c : cases) {
+    fake.run("uci set wireless.wifi0.cca_step=2");
+    EXPECT_EQ(envelope(0, "OK"), post("/config", "<R>" + config(c.first) + config(c.second) +
+                                                     "<ACTIVE>1</ACTIVE></R>"));
+    EXPECT_EQ(c.stored, option("wireless.wifi0.cca_step")) << c.first << " then " << c.second;
+  }
+}
+
+// Only keys and comments are held to what the documents show; the store
+// takes ENCMODE and KEYIDX as they come.
+TEST_F(Wireless, WdsEncryptionModeAndKeyIndexAreStoredWhole) {
+  std::string encmode(100, 'e');
+  std::string keyidx = "1" + std::string(80, '0');
+  EXPECT_EQ(envelope(0, "OK"),
+            post("/config",
+                 "<R><ACTIVE>1</ACTIVE><CONFIG><BAND>2G</BAND><BASE><CHANNEL>1"
+                 "</CHANNEL><TXPOWER>20</TXPOWER></BASE><WDS><ENCMODE>" +
+                     encmode + "</ENCMODE><KEYIDX>" + keyidx + "</KEYIDX></WDS></CONFIG></R>"));
+  EXPECT_EQ(encmode, option("wireless.@wifi-iface[0].wdsenc"));
+  EXPECT_EQ(keyidx, option("wireless.@wifi-iface[0].keyindex"));
+  std::string too_long =
+      "<R><CONFIG><BAND>2G</BAND><BASE><CHANNEL>1</CHANNEL><TXPOWER>20"
+      "</TXPOWER></BASE><WDS><ENCMODE>" +
+      std::string(cfg_value_limit + 1, 'e') + "</ENCMODE></WDS></CONFIG></R>";
+  EXPECT_EQ(envelope(3, "FORMAT ERROR"), post("/config", too_long));
+  EXPECT_EQ(encmode, option("wireless.@wifi-iface[0].wdsenc"));
+}
+
 TEST_F(Wireless, RefusedRadioChangesStageNothing) {
   const std::string ok_config =
       "<CONFIG><BAND>2G</BAND><BASE><CHANNEL>1</CHANNEL><TXPOWER>20</TXPOWER></BASE></CONFIG>";

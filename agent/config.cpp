@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/effects.h"
@@ -70,17 +71,6 @@ std::string uci_path_word(std::string_view path) {
 
 namespace {
 
-// Starts the store tool with the words the command line stands for. The
-// line is what the trace shows and what a shell would have parsed into those
-// words; the tool itself is started without a shell. A word holding a zero
-// byte could never have reached the tool whole, so nothing is started.
-void run_uci(std::vector<std::string> argv, const std::string& command_line) {
-  for (const std::string& word : argv) {
-    if (word.find('\0') != std::string::npos) return;
-  }
-  fx().run_program(argv, command_line);
-}
-
 // Runs one staging command of the form "uci <verb> <path>="<escaped>"".
 int run_staging(const char* verb, std::string_view path, std::string_view value) {
   std::string escaped = shell_dquote_escape(value);
@@ -93,7 +83,7 @@ int run_staging(const char* verb, std::string_view path, std::string_view value)
       std::string("uci ") + verb + " " + uci_path_word(path) + "=\"" + escaped + "\"";
   std::printf("cmd %s %d %d\n", command.c_str(), static_cast<int>(command.size()),
               static_cast<int>(escaped.size()));
-  run_uci({"uci", verb, std::string(path) + "=" + std::string(value)}, command);
+  store_command({"uci", verb, std::string(path) + "=" + std::string(value)}, command);
   return 0;
 }
 
@@ -111,12 +101,12 @@ int stage_add_list(std::string_view path, std::string_view value) {
 int stage_delete(std::string_view path) {
   std::string command = "uci delete " + uci_path_word(path);
   std::printf("cmd %s %d %d\n", command.c_str(), static_cast<int>(command.size()), 0);
-  run_uci({"uci", "delete", std::string(path)}, command);
+  store_command({"uci", "delete", std::string(path)}, command);
   return 0;
 }
 
 int commit_package(std::string_view package) {
-  run_uci({"uci", "commit", std::string(package)}, "uci commit " + uci_path_word(package));
+  store_command({"uci", "commit", std::string(package)}, "uci commit " + uci_path_word(package));
   return 0;
 }
 

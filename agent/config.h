@@ -32,8 +32,9 @@ bool cfg_flag(const std::string& path);
 bool cfg_int(const char* path, int* out);
 bool cfg_int(const std::string& path, int* out);
 
-// Stage one change each by running the `uci` tool and return 0; the tool's
-// exit status is not examined. A value longer than cfg_value_limit after
+// Stage one change each by running the `uci` tool (during a request, as a
+// line of the request's store batch, platform/effects.h) and return 0; the
+// tool's exit status is not examined. A value longer than cfg_value_limit after
 // escaping is not staged (the call prints a trace line and returns -1).
 // A store path as one shell word: paths made only of letters, digits and
 // _-.@[] keep their plain form (so command lines read as usual), anything

@@ -21,6 +21,7 @@
 #include "agent/request_limit.h"
 #include "agent/services.h"
 #include "platform/clock.h"
+#include "platform/effects.h"
 
 const get_service get_services[] = {
     {"network", network_get},
@@ -404,6 +405,7 @@ int open_listener(const char* socket_path) {
 }  // namespace
 
 int reply_result(int fd, int code, const char* message) {
+  store_batch_flush();  // a reply leaves after the store changes made before it
   char reply[512];
   int n = snprintf(reply, sizeof reply,
                    "<?xml version=\"1.0\" encoding=\"utf-8\"?><RESULT><CODE>%d</CODE>"
@@ -420,6 +422,7 @@ int reply_code(int fd, result_code code) {
 }
 
 ssize_t send_all(int fd, const char* data, size_t length) {
+  store_batch_flush();  // a reply leaves after the store changes made before it
   size_t written = 0;
   int idle_retries = 0;
   while (written < length) {
@@ -465,6 +468,7 @@ void appendf(std::string& document, const char* format, ...) {
 
 void route_request_with(int fd, char* text, size_t length, const get_service* gets,
                         const post_service* posts) {
+  store_batch store_changes;  // the request's store changes, one `uci batch` at a time
   text[length] = '\0';
   fputs(text, stderr);
   if (request_line_has(text, "GET"))

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/reboot.h>
 #include <sys/stat.h>
@@ -18,6 +19,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+
+#include "platform/owned_fd.h"
+#include "platform/shell.h"
 
 extern char** environ;
 
@@ -84,13 +88,20 @@ bool needs_shell(const std::string& path) {
   return !(n >= 2 && head[0] == '#' && head[1] == '!');
 }
 
-pid_t spawn_program(const std::string& path, const std::vector<std::string>& argv, int& error) {
+// Starts the program with the argument vector; input_fd, when not -1,
+// becomes its standard input.
+pid_t spawn_program(const std::string& path, const std::vector<std::string>& argv, int input_fd,
+                    int& error) {
   std::vector<char*> args;
   args.reserve(argv.size() + 1);
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (input_fd >= 0) posix_spawn_file_actions_adddup2(&actions, input_fd, STDIN_FILENO);
   pid_t pid = -1;
-  error = posix_spawn(&pid, path.c_str(), nullptr, nullptr, args.data(), environ);
+  error = posix_spawn(&pid, path.c_str(), &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
   return error == 0 ? pid : -1;
 }
 
@@ -102,29 +113,64 @@ int wait_for(pid_t pid) {
   return status;
 }
 
+// Starts argv[0], found as the shell finds a command (a file that is not a
+// binary runs as a shell script), and waits for it; the status is the one
+// system(3) would give for the same command.
+int run_found_program(const std::vector<std::string>& argv, int input_fd) {
+  if (argv.empty()) return 0;
+  int error = 0;
+  std::string path = find_program(argv[0], error);
+  if (path.empty()) return report_not_started(argv[0], error);
+  bool script = needs_shell(path);
+  pid_t pid = script ? -1 : spawn_program(path, argv, input_fd, error);
+  if (script || (pid < 0 && error == ENOEXEC)) {
+    // Not a binary: the shell runs such a file as a script.
+    std::vector<std::string> shell_argv{"/bin/sh", path};
+    shell_argv.insert(shell_argv.end(), argv.begin() + 1, argv.end());
+    pid = spawn_program(shell_argv[0], shell_argv, input_fd, error);
+  }
+  if (pid < 0) {
+    // No process to start the program in: system(3) reports that as -1.
+    if (error == EAGAIN || error == ENOMEM) return -1;
+    return report_not_started(argv[0], error);
+  }
+  return wait_for(pid);
+}
+
+// A descriptor reading the text from its start: an anonymous file in
+// memory (or, on a kernel without those, an unnamed one in /tmp), so that a
+// program reading it can never block the writer.
+OwnedFd text_input(const std::string& text) {
+  OwnedFd fd(memfd_create("input", MFD_CLOEXEC));
+  if (fd.get() < 0) fd.reset(open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (fd.get() < 0) return fd;
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd.get(), text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return OwnedFd();
+    done += static_cast<size_t>(n);
+  }
+  if (lseek(fd.get(), 0, SEEK_SET) != 0) return OwnedFd();
+  return fd;
+}
+
 class LibcEffects : public Effects {
  public:
   int run(const std::string& command) override { return std::system(command.c_str()); }
 
   int run_program(const std::vector<std::string>& argv, const std::string&) override {
-    if (argv.empty()) return 0;
-    int error = 0;
-    std::string path = find_program(argv[0], error);
-    if (path.empty()) return report_not_started(argv[0], error);
-    bool script = needs_shell(path);
-    pid_t pid = script ? -1 : spawn_program(path, argv, error);
-    if (script || (pid < 0 && error == ENOEXEC)) {
-      // Not a binary: the shell runs such a file as a script.
-      std::vector<std::string> shell_argv{"/bin/sh", path};
-      shell_argv.insert(shell_argv.end(), argv.begin() + 1, argv.end());
-      pid = spawn_program(shell_argv[0], shell_argv, error);
+    return run_found_program(argv, -1);
+  }
+
+  int run_program_input(const std::vector<std::string>& argv, const std::string& input,
+                        const std::vector<std::string>&) override {
+    OwnedFd fd = text_input(input);
+    if (fd.get() < 0) {
+      std::perror("store batch input");
+      return -1;
     }
-    if (pid < 0) {
-      // No process to start the program in: system(3) reports that as -1.
-      if (error == EAGAIN || error == ENOMEM) return -1;
-      return report_not_started(argv[0], error);
-    }
-    return wait_for(pid);
+    return run_found_program(argv, fd.get());
   }
 
   std::string capture(const std::string& command, size_t max_bytes) override {
@@ -254,12 +300,85 @@ class LibcEffects : public Effects {
 LibcEffects libc_effects;
 Effects* current = &libc_effects;
 
+// ---- store batches ----
+
+struct pending_batch {
+  int scopes = 0;     // open store_batch scopes
+  std::string input;  // the batch lines
+  std::vector<std::string> command_lines;
+};
+
+pending_batch batch;
+// Apart from the batch, so that it is set before any initialisation runs.
+bool batching = true;
+
+// A character a batch line may hold outside quotes and read as itself:
+// those of plain shell words, and the brackets of "@type[N]" paths.
+bool is_plain_batch_char(char c) {
+  return c == '[' || c == ']' || shell_is_plain(std::string_view(&c, 1));
+}
+
+// One word of a batch line, read by the tool's batch parser as the word
+// itself: plain words as they are, others in single quotes ('\'' for ').
+std::string batch_word(const std::string& word) {
+  bool plain = !word.empty();
+  for (char c : word) plain = plain && is_plain_batch_char(c);
+  if (plain) return word;
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+bool holds_zero_byte(const std::vector<std::string>& words) {
+  for (const std::string& word : words) {
+    if (word.find('\0') != std::string::npos) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 Effects& fx() {
+  store_batch_flush();
   return *current;
 }
 
+void store_command(std::vector<std::string> words, const std::string& command_line) {
+  if (words.empty() || holds_zero_byte(words)) return;
+  if (batch.scopes == 0 || !batching) {
+    fx().run_program(words, command_line);
+    return;
+  }
+  for (size_t i = 1; i < words.size(); ++i) {
+    if (i > 1) batch.input += ' ';
+    batch.input += batch_word(words[i]);
+  }
+  batch.input += '\n';
+  batch.command_lines.push_back(command_line);
+}
+
+void store_batch_flush() {
+  if (batch.command_lines.empty()) return;
+  std::string input;
+  std::vector<std::string> command_lines;
+  input.swap(batch.input);
+  command_lines.swap(batch.command_lines);
+  current->run_program_input({"uci", "batch"}, input, command_lines);
+}
+
+store_batch::store_batch() {
+  ++batch.scopes;
+}
+
+store_batch::~store_batch() {
+  if (--batch.scopes == 0) store_batch_flush();
+}
+
+void set_store_batching(bool on) {
+  batching = on;
+}
+
 void set_effects(Effects* effects) {
+  store_batch_flush();
   current = effects ? effects : &libc_effects;
 }

@@ -32,6 +32,11 @@ class Effects {
   // that record commands: the program never sees it.
   virtual int run_program(const std::vector<std::string>& argv,
                           const std::string& command_line) = 0;
+  // As run_program, with input on the program's standard input. command_lines
+  // are the commands the input stands for, one per command it holds, in
+  // order: only for implementations that record commands.
+  virtual int run_program_input(const std::vector<std::string>& argv, const std::string& input,
+                                const std::vector<std::string>& command_lines) = 0;
   // Runs a command through /bin/sh and returns at most max_bytes of what it
   // printed on standard output, as popen(3) does.
   virtual std::string capture(const std::string& command, size_t max_bytes = 65536) = 0;
@@ -76,7 +81,44 @@ class Effects {
   virtual std::string host_path(const std::string& path) = 0;
 };
 
-// The implementation in use. Starts as the C library one.
+// The implementation in use. Starts as the C library one. Store commands
+// collected by an open store_batch are started first, so that every effect,
+// store reads included, comes after the store changes made before it.
 Effects& fx();
 // Installs another implementation; nullptr restores the C library one.
 void set_effects(Effects* effects);
+
+// ---- store commands ----
+//
+// The store changes of a request are started as one `uci batch` holding the
+// same commands in the same order, instead of one process per change: the
+// tool applies and saves each line before the next one, as separate runs
+// would, and goes on after a line it refuses.
+
+// Runs one store command: words are the tool's argument vector, program
+// first ("uci" or "/sbin/uci"), command_line the same command as a shell
+// would read it (what recording implementations show). While a store_batch
+// is open the command is collected; otherwise it starts at once without a
+// shell. A word holding a zero byte could never have reached the tool whole,
+// so such a command is dropped.
+void store_command(std::vector<std::string> words, const std::string& command_line);
+
+// Starts the collected store commands, if any, as one `uci batch` and waits
+// for it.
+void store_batch_flush();
+
+// Collects the store commands run during its life (one request) into
+// batches; a batch ends before any other effect (fx()) and when the scope
+// ends. Scopes nest: only the outermost one ends the collecting.
+class store_batch {
+ public:
+  store_batch();
+  ~store_batch();
+  store_batch(const store_batch&) = delete;
+  store_batch& operator=(const store_batch&) = delete;
+};
+
+// Batching is on unless switched off; a test-only build of the agent
+// switches it off to compare the store batches leave with the one that
+// separate commands leave.
+void set_store_batching(bool on);

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Returns text ready to stand as one shell word. Text made only of letters,
 // digits and ._:/@%+=,- is returned unchanged, so ordinary values keep their
@@ -25,3 +27,11 @@ inline bool shell_is_plain(std::string_view text) {
 // Escapes text for use inside a double-quoted shell word: a backslash goes
 // before each ", $, ` and \.
 std::string shell_dquote_escape(std::string_view text);
+
+// Splits a command line into words as /bin/sh would for a simple command:
+// blanks separate words; single quotes keep everything; inside double quotes
+// a backslash escapes " $ ` \ and newline; outside quotes a backslash keeps
+// the next character; an unquoted # starts a comment. Returns nothing for
+// text that needs more than word splitting (operators such as ; | & < > ( ),
+// $ or ` expansions, unterminated quotes).
+std::optional<std::vector<std::string>> shell_words(std::string_view command);

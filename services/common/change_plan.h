@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "agent/config.h"
-#include "platform/effects.h"
+#include "services/common/uci_command.h"
 #include "services/common/value_shapes.h"
 
 // A request text that may go into the store and from there, line by line,
@@ -27,7 +27,7 @@ class change_plan {
     changes_.push_back({kind::add_list, std::move(path), std::move(value)});
   }
   void remove(std::string path) { changes_.push_back({kind::remove, std::move(path), {}}); }
-  // A constant command line of the handler's own.
+  // A constant store command line of the handler's own.
   void run(std::string command) { changes_.push_back({kind::run, std::move(command), {}}); }
 
   // What a store read of path gives once the changes planned so far are
@@ -70,7 +70,7 @@ class change_plan {
           cfg_delete(c.path);
           break;
         case kind::run:
-          fx().run(c.path);
+          uci_run(c.path);
           break;
       }
     }

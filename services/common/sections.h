@@ -5,7 +5,7 @@
 #include <string>
 
 #include "agent/config.h"
-#include "platform/effects.h"
+#include "services/common/uci_command.h"
 
 // Store path of section index of a type: "firewall.@rule[3]".
 inline std::string section_path(const std::string& package, const std::string& type, int index) {
@@ -30,7 +30,7 @@ int delete_last_sections(const std::string& package, const std::string& type,
   int left = section_count(package, type);
   int removed = 0;
   while (left > 0 && removable()) {
-    fx().run(delete_command);
+    uci_run(delete_command);
     --left;
     if (!cfg_get(section_path(package, type, left)).empty()) break;
     ++removed;

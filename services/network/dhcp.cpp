@@ -18,6 +18,7 @@
 #include "platform/localtime.h"
 #include "services/common/request_body.h"
 #include "services/common/sections.h"
+#include "services/common/uci_command.h"
 #include "services/common/value_shapes.h"
 #include "services/network/restart.h"
 
@@ -202,7 +203,7 @@ void remove_static_leases() {
 
 void add_static_leases(xml_node* root) {
   for (xml_node* entry = xml_child(root, "STATIC"); entry; entry = entry->next) {
-    fx().run("/sbin/uci add dhcp host");
+    uci_run("/sbin/uci add dhcp host");
     cfg_set("dhcp.@host[-1].mac", child_text(entry, "MAC"));
     cfg_set("dhcp.@host[-1].ip", child_text(entry, "IP"));
   }

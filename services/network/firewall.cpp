@@ -184,10 +184,10 @@ void remove_agent_configuration() {
 void add_dmz(xml_node* root) {
   const char* ip = child_text(xml_child(root, "DMZ"), "IP");
   if (!valid_address(ip)) return;
-  fx().run("/sbin/uci add firewall redirect");
-  fx().run("/sbin/uci set firewall.@redirect[-1].src=wan");
-  fx().run("/sbin/uci set firewall.@redirect[-1].proto=all");
-  fx().run("/sbin/uci set firewall.@redirect[-1].name=PORT-FWD-DMZ");
+  uci_run("/sbin/uci add firewall redirect");
+  uci_run("/sbin/uci set firewall.@redirect[-1].src=wan");
+  uci_run("/sbin/uci set firewall.@redirect[-1].proto=all");
+  uci_run("/sbin/uci set firewall.@redirect[-1].name=PORT-FWD-DMZ");
   uci_set_word("firewall.@redirect[-1].dest_ip", ip);
 }
 
@@ -216,15 +216,15 @@ live_addresses read_live_addresses() {
 
 void add_forward_part(xml_node* forward, const char* role, const char* name,
                       const std::string& src_dip, const std::string& enabled) {
-  fx().run("/sbin/uci add firewall redirect");
-  fx().run(std::string("/sbin/uci set firewall.@redirect[-1].target=") +
-           (std::strcmp(role, "snat") == 0 ? "SNAT" : "DNAT"));
-  fx().run("/sbin/uci set firewall.@redirect[-1].proto='tcp udp'");
+  uci_run("/sbin/uci add firewall redirect");
+  uci_run(std::string("/sbin/uci set firewall.@redirect[-1].target=") +
+          (std::strcmp(role, "snat") == 0 ? "SNAT" : "DNAT"));
+  uci_run("/sbin/uci set firewall.@redirect[-1].proto='tcp udp'");
   if (std::strcmp(role, "snat") == 0)
-    fx().run("/sbin/uci set firewall.@redirect[-1].dest=lan");
+    uci_run("/sbin/uci set firewall.@redirect[-1].dest=lan");
   else
-    fx().run(std::string("/sbin/uci set firewall.@redirect[-1].src=") + role);
-  fx().run(std::string("/sbin/uci set firewall.@redirect[-1].name=") + name);
+    uci_run(std::string("/sbin/uci set firewall.@redirect[-1].src=") + role);
+  uci_run(std::string("/sbin/uci set firewall.@redirect[-1].name=") + name);
   uci_set_word("firewall.@redirect[-1].dest_ip", child_text(forward, "DEST_IP"));
   uci_set_word("firewall.@redirect[-1].dest_port", child_text(forward, "DEST_PORT"));
   if (std::strcmp(role, "snat") != 0)
@@ -247,17 +247,17 @@ struct filter_target {
 };
 
 void new_rule() {
-  fx().run("/sbin/uci add firewall rule");
-  fx().run("/sbin/uci set  firewall.@rule[-1].src=lan");
-  fx().run("/sbin/uci set  firewall.@rule[-1].dest=wan");
+  uci_run("/sbin/uci add firewall rule");
+  uci_run("/sbin/uci set  firewall.@rule[-1].src=lan");
+  uci_run("/sbin/uci set  firewall.@rule[-1].dest=wan");
 }
 
 // An IP text with "-" is a range (checked: two addresses), matched through
 // the iprange module.
 void set_rule_ip(const char* ip) {
   if (std::strchr(ip, '-'))
-    fx().run(std::string("/sbin/uci set firewall.@rule[-1].extra=\"-m iprange --src-range ") +
-             shell_dquote_escape(ip) + "\"");
+    uci_run(std::string("/sbin/uci set firewall.@rule[-1].extra=\"-m iprange --src-range ") +
+            shell_dquote_escape(ip) + "\"");
   else
     uci_set_word("firewall.@rule[-1].src_ip", ip);
 }
@@ -270,7 +270,7 @@ void add_single_rules(xml_node* filter, const char* element, const char* option,
       uci_set_word(option, entry->text);
     else
       set_rule_ip(entry->text);
-    fx().run(target.command);
+    uci_run(target.command);
   }
 }
 
@@ -284,7 +284,7 @@ std::string url_line(const char* url, const filter_target& target) {
 void add_urls(xml_node* filter, const filter_target& target) {
   std::string script;
   for (xml_node* url = xml_child(filter, "URL"); url; url = url->next) {
-    fx().run("/sbin/uci add firewall url");
+    uci_run("/sbin/uci add firewall url");
     uci_set_word("firewall.@url[-1].url", url->text);
     script += url_line(url->text, target);
   }
@@ -301,7 +301,7 @@ void add_combined_rules(xml_node* filter, const filter_target& target) {
       if (std::strcmp(proto->text, "tcp+udp") != 0)
         uci_set_word("firewall.@rule[-1].proto", proto->text);
     }
-    fx().run(target.command);
+    uci_run(target.command);
   }
 }
 
@@ -319,7 +319,7 @@ void apply_filter(xml_node* filter) {
   add_combined_rules(filter, target);
   if (!allow) return;
   new_rule();
-  fx().run("/sbin/uci set firewall.@rule[-1].target=REJECT");
+  uci_run("/sbin/uci set firewall.@rule[-1].target=REJECT");
 }
 
 int post_firewall(int fd, char* body, size_t body_len) {

@@ -192,12 +192,12 @@ void remove_qos_rules() {
 
 void add_qos_rule(xml_node* rule) {
   xml_node* rate = xml_child(rule, "RATE");
-  fx().run("/sbin/uci add network qos");
+  uci_run("/sbin/uci add network qos");
   if (is_text(child_text(rule, "TYPE"), "ip")) {
     xml_node* ip = xml_child(rule, "IP");
-    fx().run("/sbin/uci set network.@qos[-1].type=ip");
-    fx().run(child_text(ip, "SHARE")[0] == '1' ? "/sbin/uci set network.@qos[-1].share=1"
-                                               : "/sbin/uci set network.@qos[-1].share=0");
+    uci_run("/sbin/uci set network.@qos[-1].type=ip");
+    uci_run(child_text(ip, "SHARE")[0] == '1' ? "/sbin/uci set network.@qos[-1].share=1"
+                                              : "/sbin/uci set network.@qos[-1].share=0");
     uci_set_word("network.@qos[-1].start", child_text(ip, "START"));
     uci_set_word("network.@qos[-1].end", child_text(ip, "END"));
     uci_set_word("network.@qos[-1].up_limit", child_text(rate, "UP"));
@@ -205,7 +205,7 @@ void add_qos_rule(xml_node* rule) {
     uci_set_word("network.@qos[-1].note", child_text(rule, "NOTE"));
     return;
   }
-  fx().run("/sbin/uci set network.@qos[-1].type=mac");
+  uci_run("/sbin/uci set network.@qos[-1].type=mac");
   uci_set_word("network.@qos[-1].mac", child_text(rule, "MAC"));
   uci_set_word("network.@qos[-1].up_limit", child_text(rate, "UP"));
   uci_set_word("network.@qos[-1].down_limit", child_text(rate, "DOWN"));
@@ -226,7 +226,7 @@ void apply_qos(xml_node* qos) {
   int count = 0;
   for (xml_node* rule = xml_child(qos, "QOS_RULE"); rule; rule = rule->next, ++count)
     add_qos_rule(rule);
-  fx().run("/sbin/uci set network.qos.rule_num=" + std::to_string(count));
+  uci_run("/sbin/uci set network.qos.rule_num=" + std::to_string(count));
 }
 
 // The crontab line of a valid reboot time: "dayN" reboots at midnight every

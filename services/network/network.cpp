@@ -14,6 +14,7 @@
 #include "platform/paths.h"
 #include "platform/shell.h"
 #include "services/common/request_body.h"
+#include "services/common/uci_command.h"
 #include "services/network/network_text.h"
 #include "services/network/restart.h"
 #include "xml/xml.h"
@@ -312,8 +313,8 @@ int post_lan(int fd, char* body, size_t body_len) {
   bool bridge = bridge_mode(mode);
   if (const char* gateway = child_text(proto, "GATEWAY_ADDR"))
     cfg_set(bridge ? "network.lan.gateway" : "network.lan.gatewaybak", gateway);
-  fx().run("uci del network.lan.dns");
-  fx().run("uci del network.lan.dnsbak");
+  uci_run("uci del network.lan.dns");
+  uci_run("uci del network.lan.dnsbak");
   for (xml_node* dns = xml_child(proto, "DNS_ADDR"); dns; dns = dns->next) {
     if (valid_address(dns->text))
       cfg_add_list(bridge ? "network.lan.dns" : "network.lan.dnsbak", dns->text);
@@ -417,7 +418,7 @@ void stage_own_dns(xml_node* proto, bool dns_to_lan) {
   std::string lan_option = "6";
   for (xml_node* ip = xml_child(predns, "IP"); ip; ip = ip->next) {
     if (!*ip->text) continue;
-    fx().run("uci add_list network.wan.dns=" + shell_quote(ip->text));
+    uci_run("uci add_list network.wan.dns=" + shell_quote(ip->text));
     lan_option += std::string(",") + ip->text;
   }
   // An option 6 without servers would make the DHCP server refuse its

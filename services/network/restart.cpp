@@ -5,6 +5,7 @@
 
 #include "agent/config.h"
 #include "platform/effects.h"
+#include "services/common/uci_command.h"
 
 int operating_mode() {
   char mode[8];
@@ -38,11 +39,11 @@ void kill_dhcp_check() {
 
 int swap_lan_gateway(int direction) {
   if (direction == 1) {
-    fx().run("uci rename network.lan.gatewaybak=gateway");
-    fx().run("uci rename network.lan.dnsbak=dns");
+    uci_run("uci rename network.lan.gatewaybak=gateway");
+    uci_run("uci rename network.lan.dnsbak=dns");
   } else {
-    fx().run("uci rename network.lan.gateway=gatewaybak");
-    fx().run("uci rename network.lan.dns=dnsbak");
+    uci_run("uci rename network.lan.gateway=gatewaybak");
+    uci_run("uci rename network.lan.dns=dnsbak");
   }
   return 0;
 }

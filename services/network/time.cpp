@@ -11,6 +11,7 @@
 #include "platform/localtime.h"
 #include "platform/shell.h"
 #include "services/common/request_body.h"
+#include "services/common/uci_command.h"
 #include "services/common/value_shapes.h"
 
 namespace {
@@ -89,7 +90,7 @@ int post_time(int fd, char* body, size_t body_len) {
     changed = true;
   }
   if (!changed) return 0;
-  fx().run("/sbin/uci commit system");
+  uci_run("/sbin/uci commit system");
   write_zone_file();
   fx().run("/etc/init.d/sysntpd restart");
   return 0;

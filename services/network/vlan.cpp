@@ -18,6 +18,7 @@
 #include "platform/effects.h"
 #include "services/common/request_body.h"
 #include "services/common/sections.h"
+#include "services/common/uci_command.h"
 #include "services/wireless/wireless.h"
 #include "xml/xml.h"
 
@@ -69,7 +70,7 @@ int vid_of(const std::string& section) {
 void set_builtin_ports(int index, const std::string& map) {
   std::string section = switch_section(index);
   if (cfg_get(section) != "switch_vlan" || vid_of(section) >= lowest_user_vid) return;
-  fx().run("uci set " + section + ".ports='" + map + "'");
+  uci_run("uci set " + section + ".ports='" + map + "'");
 }
 
 // ---- GET ----
@@ -140,8 +141,8 @@ void remove_user_vlans(const vlan_board& board) {
     if (cfg_get(std::string(last_switch_vlan)) != "switch_vlan") break;
     int vid = vid_of(last_switch_vlan);
     if (keeps_builtin_maps(board) && vid < lowest_user_vid) break;
-    fx().run(std::string("uci delete ") + last_switch_vlan);
-    fx().run("uci delete network.vlan" + std::to_string(vid));
+    uci_run(std::string("uci delete ") + last_switch_vlan);
+    uci_run("uci delete network.vlan" + std::to_string(vid));
   }
   for (int slot = 0; slot < vap_slot_count; ++slot) {
     if (iface_option(slot, "network", 32).find("vlan") != std::string::npos)
@@ -174,18 +175,18 @@ void bind_vaps(xml_node* vlan, int vid) {
 void create_vlan(xml_node* vlan, int index, const vlan_board& board) {
   int vid = number_of(child_text(vlan, "VID"));
   std::string number = std::to_string(vid);
-  fx().run("uci add network switch_vlan");
-  fx().run("uci set network.@switch_vlan[-1].device=switch0");
-  fx().run("uci set network.@switch_vlan[-1].vlan=" + std::to_string(index));
-  fx().run("uci set network.@switch_vlan[-1].vid=" + number);
+  uci_run("uci add network switch_vlan");
+  uci_run("uci set network.@switch_vlan[-1].device=switch0");
+  uci_run("uci set network.@switch_vlan[-1].vlan=" + std::to_string(index));
+  uci_run("uci set network.@switch_vlan[-1].vid=" + number);
   std::string map = user_port_map(vlan, board);
-  if (!map.empty()) fx().run("uci set network.@switch_vlan[-1].ports='" + map + "'");
+  if (!map.empty()) uci_run("uci set network.@switch_vlan[-1].ports='" + map + "'");
   std::string interface = "network.vlan" + number;
-  fx().run("uci set " + interface + "=interface");
-  fx().run("uci set " + interface + ".type=bridge");
-  fx().run("uci set " + interface + ".proto=none");
+  uci_run("uci set " + interface + "=interface");
+  uci_run("uci set " + interface + ".type=bridge");
+  uci_run("uci set " + interface + ".proto=none");
   const char* ethernet = board.family && !board.kv ? "eth1." : "eth0.";
-  fx().run("uci set " + interface + ".ifname=" + ethernet + number);
+  uci_run("uci set " + interface + ".ifname=" + ethernet + number);
   bind_vaps(vlan, vid);
 }
 
@@ -216,8 +217,8 @@ void clear_extra_vlans() {
   for (int left = section_count("network", "switch_vlan") - first; left > 0; --left) {
     std::string vid = cfg_get_cut(section + ".vid", 16);
     if (vid.empty()) break;
-    fx().run("uci delete " + section);
-    fx().run("uci delete network.vlan" + std::to_string(number_of(vid.c_str())));
+    uci_run("uci delete " + section);
+    uci_run("uci delete network.vlan" + std::to_string(number_of(vid.c_str())));
     ++removed;
   }
   // The removed VLANs' ports would otherwise belong to no VLAN at all.

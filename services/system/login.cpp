@@ -14,6 +14,7 @@
 #include "platform/paths.h"
 #include "services/common/request_body.h"
 #include "services/common/secret.h"
+#include "services/common/uci_command.h"
 
 key_t login_token_key = token_block_key;
 
@@ -167,7 +168,7 @@ int handle_passwd(int fd, char* body, size_t body_len, char* sub_path) {
     return reply_result(fd, CREDENTIAL_ERROR, "Invalid passwd");
 
   cfg_set(user->password_option, given_new);
-  fx().run("/sbin/uci commit system");
+  uci_run("/sbin/uci commit system");
   return 0;
 }
 

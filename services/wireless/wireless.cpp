@@ -16,6 +16,7 @@
 #include "platform/effects.h"
 #include "services/common/change_plan.h"
 #include "services/common/request_body.h"
+#include "services/common/uci_command.h"
 #include "services/network/restart.h"
 
 // ---- slots and predicates ----
@@ -74,10 +75,10 @@ int radio_switched_off(int slot) {
 }
 
 int wireless_refuse(int fd) {
-  fx().run("/sbin/uci revert system");
-  fx().run("/sbin/uci revert wireless");
-  fx().run("/sbin/uci revert network");
-  fx().run("/sbin/uci revert dhcp");
+  uci_run("/sbin/uci revert system");
+  uci_run("/sbin/uci revert wireless");
+  uci_run("/sbin/uci revert network");
+  uci_run("/sbin/uci revert dhcp");
   return reply_code(fd, FORMAT_ERROR);
 }
 

@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const nasty = "it's \"a\" $HOME `id` \\n\\\\ end\nsecond line\n";
+const char* const nasty = "it's \"a\" $HOME `id` \\n\\\\ end\nsecond #line; x\r\t'\n";
 
 std::string slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -80,12 +80,42 @@ TEST_F(StoreChangeTest, EveryHelperStagesWhatTheShellCommandLineStaged) {
          cfg_commit("network");
        },
        "uci set network.lan.name=" + quoted + "; uci commit network"},
+      {"refused change between two",
+       [] {
+         cfg_set("network.lan.a", "1");
+         cfg_set("network.nosection.b", nasty);
+         cfg_add_list("network.lan.dns", nasty);
+       },
+       "uci set network.lan.a=1; uci set network.nosection.b=" + quoted +
+           "; uci add_list network.lan.dns=" + quoted},
   };
   for (const Case& c : cases) {
     std::string through_shell = store_after([&] { std::system(c.command_line.c_str()); });
     EXPECT_NE(through_shell, store_after([] {})) << c.name << ": the shell changed nothing";
     EXPECT_EQ(store_after(c.helper), through_shell) << c.name;
+    auto batched = [&] {
+      store_batch batch;
+      c.helper();
+    };
+    EXPECT_EQ(store_after(batched), through_shell) << c.name << " in a batch";
   }
+}
+
+// Inside a batch the changes wait until an effect or a read needs them.
+TEST_F(StoreChangeTest, BatchedChangesAreStagedBeforeTheNextEffectOrRead) {
+  std::string delta = store_after([&] {
+    store_batch batch;
+    cfg_set("network.lan.name", "first");
+    EXPECT_FALSE(fs::exists(dir / "delta/network"));
+    cfg_get("network.lan.name");
+    EXPECT_NE(slurp(dir / "delta/network").find("first"), std::string::npos);
+    cfg_set("network.lan.name", "second");
+    fx().run("true");
+    EXPECT_NE(slurp(dir / "delta/network").find("second"), std::string::npos);
+    cfg_set("network.lan.name", "third");
+  });
+  EXPECT_EQ(delta.substr(0, delta.find("--")),
+            "network.lan.name='first'\nnetwork.lan.name='second'\nnetwork.lan.name='third'\n");
 }
 
 TEST_F(StoreChangeTest, AToolThatCannotBeStartedIsReportedAsTheShellReportsIt) {

@@ -265,13 +265,17 @@ TEST_F(Firewall, RefusedRequestsChangeNothing) {
   EXPECT_EQ(fake.read_config("firewall"), stock_firewall);
 }
 
-// A store whose deletes all fail: the removal loops must still end.
+// A store whose deletes all fail: the removal loops must still end. A batch
+// that holds a delete applies nothing.
 class StuckStore : public FakeEffects {
  public:
   int deletes = 0;
-  int run(const std::string& command) override {
-    if (command.rfind("/sbin/uci del ", 0) == 0) return ++deletes, 1;
-    return FakeEffects::run(command);
+  int run_program_input(const std::vector<std::string>& argv, const std::string& input,
+                        const std::vector<std::string>& command_lines) override {
+    for (const std::string& line : command_lines) {
+      if (line.rfind("/sbin/uci del ", 0) == 0) return ++deletes, 0;
+    }
+    return FakeEffects::run_program_input(argv, input, command_lines);
   }
 };
 

@@ -13,6 +13,10 @@ class NoEffects : public Effects {
  public:
   int run(const std::string&) override { return 0; }
   int run_program(const std::vector<std::string>&, const std::string&) override { return 0; }
+  int run_program_input(const std::vector<std::string>&, const std::string&,
+                        const std::vector<std::string>&) override {
+    return 0;
+  }
   std::string capture(const std::string&, size_t) override { return {}; }
   std::string capture_status(const std::string&, int& status, size_t) override {
     status = -1;

@@ -14,45 +14,12 @@
 #include <stdexcept>
 
 #include "platform/paths.h"
+#include "platform/uci/store.h"
 #include "platform/uci/uci.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-bool is_blank(char c) {
-  return c == ' ' || c == '\t' || c == '\n';
-}
-
-bool is_operator(char c) {
-  return c != '\0' && std::strchr("|&;<>()$`", c) != nullptr;
-}
-
-// Reads a double-quoted piece starting after the opening quote; returns the
-// position after the closing quote, or npos when it is unterminated or holds
-// an expansion.
-size_t read_double_quoted(std::string_view text, size_t i, std::string& word) {
-  while (i < text.size()) {
-    char c = text[i];
-    if (c == '"') return i + 1;
-    if (c == '$' || c == '`') return std::string_view::npos;
-    if (c == '\\' && i + 1 < text.size()) {
-      char next = text[i + 1];
-      if (next == '\n') {
-        i += 2;
-        continue;
-      }
-      if (next == '"' || next == '$' || next == '`' || next == '\\') {
-        word += next;
-        i += 2;
-        continue;
-      }
-    }
-    word += c;
-    ++i;
-  }
-  return std::string_view::npos;
-}
 
 // Option letters of the store tool that take a value, and those of them
 // whose value is a file or directory.
@@ -64,50 +31,6 @@ bool takes_path(char letter) {
 }
 
 }  // namespace
-
-std::optional<std::vector<std::string>> shell_words(std::string_view text) {
-  std::vector<std::string> words;
-  std::string word;
-  bool in_word = false;
-  size_t i = 0;
-  while (i < text.size()) {
-    char c = text[i];
-    if (is_blank(c)) {
-      if (in_word) words.push_back(word);
-      word.clear();
-      in_word = false;
-      ++i;
-    } else if (c == '#' && !in_word) {
-      break;
-    } else if (c == '\\') {
-      if (i + 1 < text.size() && text[i + 1] == '\n') {
-        i += 2;
-        continue;
-      }
-      in_word = true;
-      word += i + 1 < text.size() ? text[i + 1] : '\\';
-      i += 2;
-    } else if (c == '\'') {
-      size_t close = text.find('\'', i + 1);
-      if (close == std::string_view::npos) return std::nullopt;
-      word.append(text.substr(i + 1, close - i - 1));
-      in_word = true;
-      i = close + 1;
-    } else if (c == '"') {
-      i = read_double_quoted(text, i + 1, word);
-      if (i == std::string_view::npos) return std::nullopt;
-      in_word = true;
-    } else if (is_operator(c)) {
-      return std::nullopt;
-    } else {
-      word += c;
-      in_word = true;
-      ++i;
-    }
-  }
-  if (in_word) words.push_back(word);
-  return words;
-}
 
 FakeEffects::FakeEffects() {
   const char* tmp = std::getenv("TMPDIR");
@@ -140,6 +63,29 @@ int FakeEffects::run_program(const std::vector<std::string>& argv,
   if (words && *words != argv) ADD_FAILURE() << "words of \"" << command_line << "\" differ";
   std::string out;
   return apply_uci_words(argv, out).value_or(0);
+}
+
+int FakeEffects::run_program_input(const std::vector<std::string>& argv, const std::string& input,
+                                   const std::vector<std::string>& command_lines) {
+  size_t pos = 0;
+  uci::ParseError error;
+  std::vector<std::string> words;
+  for (const std::string& line : command_lines) {
+    commands_.push_back(line);
+    timeline_.push_back(line);
+    auto line_words = shell_words(line);
+    if (line_words && !line_words->empty()) line_words->erase(line_words->begin());
+    if (!uci::next_command(input, pos, words, error) || !line_words || words != *line_words)
+      ADD_FAILURE() << "the batch does not read as \"" << line << "\"";
+  }
+  const std::string input_path = "/tmp/.fake-batch-input";
+  put_file(input_path, input);
+  std::vector<std::string> with_input{argv[0], "-f", input_path};
+  with_input.insert(with_input.end(), argv.begin() + 1, argv.end());
+  std::string out;
+  int status = apply_uci_words(with_input, out).value_or(0);
+  remove_file(input_path);
+  return status;
 }
 
 std::string FakeEffects::capture(const std::string& command, size_t max_bytes) {

@@ -18,19 +18,12 @@
 #include <vector>
 
 #include "platform/effects.h"
+#include "platform/shell.h"
 
 // Thrown by FakeEffects::exit_process so a test can catch a process exit.
 struct FakeExit {
   int status;
 };
-
-// Splits a command line into words as /bin/sh would for a simple command:
-// blanks separate words; single quotes keep everything; inside double quotes
-// a backslash escapes " $ ` \ and newline; outside quotes a backslash keeps
-// the next character; an unquoted # starts a comment. Returns nothing for
-// text that needs more than word splitting (operators such as ; | & < > ( ),
-// $ or ` expansions, unterminated quotes).
-std::optional<std::vector<std::string>> shell_words(std::string_view command);
 
 class FakeEffects : public Effects {
  public:
@@ -43,6 +36,11 @@ class FakeEffects : public Effects {
   // Records command_line as run() does and applies a store command's argument
   // vector; a test fails when the line does not split into those words.
   int run_program(const std::vector<std::string>& argv, const std::string& command_line) override;
+  // Records each of command_lines as run_program does and applies a store
+  // batch with the store tool; a test fails when a line of the batch does
+  // not read as the words of its command line.
+  int run_program_input(const std::vector<std::string>& argv, const std::string& input,
+                        const std::vector<std::string>& command_lines) override;
   std::string capture(const std::string& command, size_t max_bytes = 65536) override;
   std::string capture_status(const std::string& command, int& status,
                              size_t max_bytes = 65536) override;
@@ -67,7 +65,8 @@ class FakeEffects : public Effects {
   // The temporary directory standing for "/".
   const std::string& root() const { return root_; }
 
-  // Every command given to run, run_program or capture, in order.
+  // Every command given to run, run_program or capture, in order, and each
+  // command of a batch given to run_program_input.
   const std::vector<std::string>& commands() const { return commands_; }
   void clear_commands() {
     commands_.clear();

@@ -1,7 +1,6 @@
 #include "agent/config.h"
 
 #include <arpa/inet.h>
-#include <iconv.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
@@ -154,39 +153,6 @@ bool parse_arp_line(const char* line, arp_entry& entry) {
     if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
   }
   return true;
-}
-
-// ---- character sets ----
-
-class Converter {
- public:
-  Converter(const char* to, const char* from) : handle_(iconv_open(to, from)) {}
-  ~Converter() {
-    if (ok()) iconv_close(handle_);
-  }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
-  bool ok() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
-  iconv_t handle() const { return handle_; }
-
- private:
-  iconv_t handle_;
-};
-
-int convert(const char* to, const char* from, const char* in, size_t in_len, char* out,
-            size_t out_size) {
-  Converter converter(to, from);
-  if (!converter.ok() || (!in && in_len > 0) || (!out && out_size > 0)) return -1;
-  char* in_next = const_cast<char*>(in);  // iconv does not write through it
-  size_t in_left = in_len;
-  char* out_next = out;
-  size_t out_left = out_size;
-  if (iconv(converter.handle(), &in_next, &in_left, &out_next, &out_left) ==
-      static_cast<size_t>(-1))
-    return -1;
-  if (iconv(converter.handle(), nullptr, nullptr, &out_next, &out_left) == static_cast<size_t>(-1))
-    return -1;
-  return 0;
 }
 
 }  // namespace
@@ -543,12 +509,4 @@ bool looks_gb2312(const char* text, size_t length) {
   }
   std::printf("%d %d\n", pairs, foreign);
   return foreign < pairs;
-}
-
-int gb2312_to_utf8(const char* in, size_t in_len, char* out, size_t out_size) {
-  return convert("UTF-8", "GB2312", in, in_len, out, out_size);
-}
-
-int utf8_to_gb2312(const char* in, size_t in_len, char* out, size_t out_size) {
-  return convert("GB2312", "UTF-8", in, in_len, out, out_size);
 }

@@ -131,8 +131,9 @@ char* hex_decode(const char* hex, char* dest);
 // True when the text has more GB2312 double-byte pairs than other bytes of
 // 0x80 and above; prints the two counts.
 bool looks_gb2312(const char* text, size_t length);
-// Convert the whole input into out without terminating it; 0 on success, -1
-// when the converter cannot be opened or the conversion stops (invalid input,
-// or out too small). out then holds what was converted so far.
+// Convert the whole input into out without terminating it (agent/gb2312/);
+// 0 on success, -1 when the conversion stops at a character that does not
+// convert, is cut off, or does not fit. out then holds what was converted
+// before it.
 int gb2312_to_utf8(const char* in, size_t in_len, char* out, size_t out_size);
 int utf8_to_gb2312(const char* in, size_t in_len, char* out, size_t out_size);

@@ -53,12 +53,6 @@ test_zone_and_fixed_clock_reach_the_agent() {
   [ "$stamp" -ge "$start" ] && [ "$stamp" -lt $((start + 60)) ] || fail "login time $stamp, clock from $start"
 }
 
-test_gb2312_converter_inside() {
-  dev_up ap
-  dev_install /usr/bin/iconv /tmp/iconv
-  expect_eq "$(printf '\304\343\272\303' | dev_exec /tmp/iconv -f GB2312 -t UTF-8)" "你好" "GB2312 text"
-}
-
 test_caller_descriptors_stay_outside() {
   local marker=$E2E_WORK/caller-file
   : >"$marker"

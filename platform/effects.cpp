@@ -20,6 +20,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/errno_text.h"
 #include "platform/owned_fd.h"
 #include "platform/shell.h"
 
@@ -68,7 +69,7 @@ int report_not_started(const std::string& name, int error) {
   if (error == ENOENT)
     std::fprintf(stderr, "sh: %s: not found\n", name.c_str());
   else
-    std::fprintf(stderr, "sh: %s: %s\n", name.c_str(), std::strerror(error));
+    std::fprintf(stderr, "sh: %s: %s\n", name.c_str(), errno_text(error));
   std::fflush(stderr);
   return (error == ENOENT ? 127 : 126) << 8;
 }

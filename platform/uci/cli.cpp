@@ -11,6 +11,7 @@
 #include <new>
 #include <unordered_map>
 
+#include "platform/errno_text.h"
 #include "platform/uci/store.h"
 #include "platform/uci/uci.h"
 
@@ -522,7 +523,7 @@ class Tool {
     if (!input_file_.empty()) {
       file = Fd(::open(input_file_.c_str(), O_RDONLY | O_CLOEXEC));
       if (!file.ok()) {
-        if (!quiet_) err_ += argv0_ + ": " + std::strerror(errno) + "\n";
+        if (!quiet_) err_ += argv0_ + ": " + errno_text(errno) + "\n";
         return 1;
       }
       fd = file.get();

@@ -15,6 +15,7 @@
 #include "agent/services.h"
 #include "agent/worker_state.h"
 #include "platform/effects.h"
+#include "platform/errno_text.h"
 #include "platform/localtime.h"
 #include "services/common/request_body.h"
 #include "services/common/sections.h"
@@ -119,7 +120,7 @@ int get_clients(int fd) {
   std::string leases;
   errno = 0;
   if (!fx().read_file(lease_file, leases))
-    return reply_result(fd, 5, strerror(errno ? errno : ENOENT));
+    return reply_result(fd, 5, errno_text(errno ? errno : ENOENT));
 
   std::string doc = xml_declaration;
   doc += "<DHCP>";

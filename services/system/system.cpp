@@ -19,6 +19,7 @@
 #include "agent/services.h"
 #include "agent/worker_state.h"
 #include "platform/effects.h"
+#include "platform/errno_text.h"
 #include "platform/localtime.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
@@ -79,7 +80,7 @@ int get_traffic(int fd) {
   std::string table;
   errno = 0;
   if (!fx().read_file(paths::proc_dev, table))
-    return reply_result(fd, 5, std::strerror(errno ? errno : ENOENT));
+    return reply_result(fd, 5, errno_text(errno ? errno : ENOENT));
   std::string doc = xml_declaration;
   doc += "<SYSTEM><TRAFFIC>";
   std::vector<std::string> lines = text_lines(table);

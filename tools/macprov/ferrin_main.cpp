@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/errno_text.h"
 #include "tools/macprov/mac_provision.h"
 
 namespace {
@@ -39,13 +40,13 @@ class UdpSocket {
 bool prepare_socket(int fd) {
   int on = 1;
   if (setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
-    std::printf("set socket SO_BROADCAST error %s\n", std::strerror(errno));
+    std::printf("set socket SO_BROADCAST error %s\n", errno_text(errno));
     return false;
   }
   timeval timeout{};
   timeout.tv_sec = 2;
   if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0) {
-    std::printf("set socket  SO_RCVTIMEO error %s\n", std::strerror(errno));
+    std::printf("set socket  SO_RCVTIMEO error %s\n", errno_text(errno));
     return false;
   }
   sockaddr_in local{};

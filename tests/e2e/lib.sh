@@ -84,12 +84,12 @@ peer_exec() {
 }
 
 # Prints "SUPERVISOR WORKER" pids (device view): the supervisor is the pallad
-# whose parent is init, the worker its child.
+# whose parent is not a pallad (procd's), the worker its child.
 agent_pids() {
   dev_exec ps -o pid,ppid,args | awk '
     $3 == "/usr/sbin/pallad" { parent[$1] = $2 }
     END {
-      for (p in parent) if (parent[p] == 1) sup = p
+      for (p in parent) if (!(parent[p] in parent)) sup = p
       for (p in parent) if (parent[p] == sup) worker = p
       print sup, worker
     }'

@@ -20,7 +20,7 @@ test_storage_slots_live_as_long_as_the_worker() {
   expect_eq "$(post storage/12 x)" "$(envelope 3 'Invlid index')" "POST slot 12"
   expect_eq "$(get storage/1)" "" "slot 1 untouched"
   local worker
-  worker=$(dev_exec ps -o pid,ppid,args | awk '$3 == "/usr/sbin/pallad" && $2 != 1 { print $1 }')
+  read -r _ worker < <(agent_pids)
   sleep 1.1 # a worker that ran a second is replaced at once
   dev_exec kill -9 "$worker"
   wait_for 5 eval '[ "$(get storage/2 2>/dev/null)" = "" ]' || fail "slot 2 survived the worker"

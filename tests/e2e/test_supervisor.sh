@@ -24,11 +24,11 @@ serving() {
   [ "$(request $'PUT /x\n\n' 5)" = "$(envelope 2 'NOT SUPPORT SERVICE')" ]
 }
 
-test_agent_daemonises_with_one_worker() {
+test_agent_runs_with_one_worker() {
   dev_up ap
   local sup worker
   read -r sup worker < <(agent_pids)
-  [ -n "$sup" ] || fail "no supervisor (a pallad whose parent is init)"
+  [ -n "$sup" ] || fail "no supervisor (a pallad whose parent is not a pallad)"
   [ -n "$worker" ] || fail "no worker under supervisor $sup"
   expect_eq "$(dev_exec ps -o args | grep -c '^/usr/sbin/pallad')" 2 "pallad processes"
 }
@@ -97,4 +97,31 @@ test_supervisor_backs_off_while_the_socket_cannot_be_bound() {
   expect_eq "$(request $'PUT /x\n\n' 5)" "$(envelope 2 'NOT SUPPORT SERVICE')" "request after"
   read -r sup2 worker < <(agent_pids)
   expect_eq "$sup2" "$sup" "supervisor"
+}
+
+# The device starts the agent through its procd init script, as a board
+# does: stop, start and restart go through it, and procd starts a killed
+# supervisor again (after the 5 s pause of its respawn setting). A worker
+# never outlives its supervisor.
+test_init_script_stops_starts_restarts_and_respawns() {
+  dev_up ap
+  local sup worker sup2 worker2
+  read -r sup worker < <(agent_pids)
+  dev_exec /etc/init.d/pallad stop
+  wait_for 5 process_gone "$worker" || fail "worker $worker still there after stop"
+  process_gone "$sup" || fail "supervisor $sup still there after stop"
+  [ -z "$(request $'PUT /x\n\n' 2)" ] || fail "served after stop"
+  dev_exec /etc/init.d/pallad start
+  wait_for 5 serving || fail "not served after start"
+  read -r sup worker < <(agent_pids)
+  dev_exec /etc/init.d/pallad restart
+  wait_for 5 process_gone "$worker" || fail "worker $worker still there after restart"
+  wait_for 5 serving || fail "not served after restart"
+  read -r sup2 worker2 < <(agent_pids)
+  [ -n "$sup2" ] && [ "$sup2" != "$sup" ] || fail "restart kept supervisor $sup"
+  dev_exec kill -9 "$sup2"
+  wait_for 5 process_gone "$worker2" || fail "worker $worker2 outlived its supervisor"
+  wait_for 10 serving || fail "not served again after the supervisor was killed"
+  read -r sup worker < <(agent_pids)
+  [ -n "$sup" ] && [ "$sup" != "$sup2" ] && [ -n "$worker" ] || fail "no new supervisor and worker"
 }

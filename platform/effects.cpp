@@ -4,9 +4,11 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/reboot.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -20,6 +22,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/clock.h"
 #include "platform/errno_text.h"
 #include "platform/owned_fd.h"
 #include "platform/shell.h"
@@ -261,7 +264,17 @@ class LibcEffects : public Effects {
     return names;
   }
 
+  // A socket per call: nothing stays open between requests, and a worker
+  // never holds a descriptor it does not need.
+  int socket_ioctl(unsigned long request, void* argument) override {
+    OwnedFd socket_fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!socket_fd.ok()) return -1;
+    return ioctl(socket_fd.get(), request, argument);
+  }
+
   time_t now() override { return std::time(nullptr); }
+
+  int64_t monotonic_ms() override { return ::monotonic_ms(); }
 
   long long now_us() override {
     timeval tv{};

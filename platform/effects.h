@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -61,7 +62,14 @@ class Effects {
   // Entry names of a directory, without "." and "..", sorted.
   virtual std::vector<std::string> list_dir(const std::string& path) = 0;
 
+  // An ioctl on a datagram socket kept for the process's life, for the
+  // interface requests of the wireless extensions and the radio driver:
+  // ioctl(2)'s result, with errno set when it fails.
+  virtual int socket_ioctl(unsigned long request, void* argument) = 0;
+
   virtual time_t now() = 0;
+  // Milliseconds on the monotonic clock, for deadlines (platform/clock.h).
+  virtual int64_t monotonic_ms() = 0;
   // Wall-clock time in microseconds since the epoch, as gettimeofday(2)
   // gives it.
   virtual long long now_us() = 0;

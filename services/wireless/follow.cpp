@@ -21,6 +21,9 @@
 
 namespace {
 
+// Both scans of a request together wait at most this long for results.
+constexpr int64_t follow_scan_ms = 15000;
+
 // The network a client VAP is parked on while its radio scans.
 constexpr const char* placeholder_essid = "abcdefgh12345678igklmnop1234567";
 
@@ -43,10 +46,11 @@ void iwconfig(const char* ifname, const std::string& arguments) {
 // The AP element of the first scan entry with the target address, or "".
 // Only the entries a survey shows are searched.
 std::string find_ap(const char* ifname, const char* band, const char* target) {
+  int64_t deadline = fx().monotonic_ms() + follow_scan_ms;
   for (int attempt = 0; attempt < 2; ++attempt) {
     wifi::Backend* driver = wifi::backend(ifname);
     std::vector<wifi::ScanEntry> entries;
-    if (!driver || !driver->scanlist(ifname, entries)) continue;
+    if (!driver || !driver->scanlist(ifname, entries, deadline)) continue;
     size_t searched = std::min(entries.size(), scan_entry_limit);
     for (size_t i = 0; i < searched; ++i) {
       const wifi::ScanEntry& entry = entries[i];

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,8 +39,9 @@ constexpr survey_radio survey_radios[] = {
 
 // The cache keeps the first 128 entries of a scan.
 constexpr size_t cache_entry_limit = 128;
-// The supplicant's whole conversation (scan, wait for its end, results).
-constexpr int supplicant_survey_ms = 15000;
+// The whole survey: driver scans and the supplicant's conversation (scan,
+// wait for its end, results) of both radios.
+constexpr int survey_ms = 15000;
 // Each request still gets this long when the survey's time is up.
 constexpr int supplicant_request_floor_ms = 1000;
 constexpr size_t supplicant_buffer_size = 2 * 1024 * 1024;
@@ -110,15 +110,12 @@ void scan_results_parse(const char* text, size_t length, int radio, survey_resul
 
 namespace {
 
-using survey_clock = std::chrono::steady_clock;
-
-int ms_left(survey_clock::time_point deadline) {
-  auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - survey_clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
+int ms_left(int64_t deadline) {
+  int64_t left = deadline - fx().monotonic_ms();
+  return left > 0 ? static_cast<int>(std::min<int64_t>(left, survey_ms)) : 0;
 }
 
-int request_ms(survey_clock::time_point deadline) {
+int request_ms(int64_t deadline) {
   return std::min(ctrl_reply_timeout_ms, std::max(ms_left(deadline), supplicant_request_floor_ms));
 }
 
@@ -131,8 +128,7 @@ long receive_text(ctrl_conn* conn, std::vector<char>& buffer) {
 }
 
 // Waits for the end-of-scan event until the deadline, logging each event.
-void wait_scan_results(ctrl_conn* conn, std::vector<char>& buffer,
-                       survey_clock::time_point deadline) {
+void wait_scan_results(ctrl_conn* conn, std::vector<char>& buffer, int64_t deadline) {
   for (int left; (left = ms_left(deadline)) > 0;) {
     pollfd watch{conn->socket, POLLIN, 0};
     if (poll(&watch, 1, left) <= 0) continue;
@@ -142,7 +138,7 @@ void wait_scan_results(ctrl_conn* conn, std::vector<char>& buffer,
   }
 }
 
-void supplicant_scan(int radio, survey_result& out) {
+void supplicant_scan(int radio, int64_t deadline, survey_result& out) {
   ctrl_conn* conn = ctrl_open(survey_radios[radio].ctrl_path);
   if (!conn) {
     std::fputs("open fail\n", stderr);
@@ -150,7 +146,6 @@ void supplicant_scan(int radio, survey_result& out) {
     return;
   }
   std::fputs("open scuess\n", stderr);
-  auto deadline = survey_clock::now() + std::chrono::milliseconds(supplicant_survey_ms);
   std::vector<char> buffer(supplicant_buffer_size);
   size_t length = buffer.size() - 1;
   ctrl_attach(conn, request_ms(deadline));
@@ -165,13 +160,13 @@ void supplicant_scan(int radio, survey_result& out) {
 
 // The scan list of the interface: at most two tries, the first non-empty
 // success counts; a failed try counts as an empty list.
-std::vector<wifi::ScanEntry> driver_scan(const char* ifname, int radio) {
+std::vector<wifi::ScanEntry> driver_scan(const char* ifname, int radio, int64_t deadline) {
   std::vector<wifi::ScanEntry> entries;
   wifi::Backend* driver = wifi::backend(ifname);
   if (!driver) return entries;
   for (int attempt = 0; attempt < 2; ++attempt) {
     entries.clear();
-    if (driver->scanlist(ifname, entries) && !entries.empty()) break;
+    if (driver->scanlist(ifname, entries, deadline) && !entries.empty()) break;
     entries.clear();
   }
   std::vector<wifi::ScanEntry>& cache = worker().survey_cache[radio];
@@ -202,7 +197,7 @@ void run_ifconfig(const char* ifname, const char* state) {
 
 // Scans one radio. A disabled main VAP is brought up for it and taken down
 // again, and a connected extra interface is taken down again, on every path.
-void survey_one(int radio, bool again, survey_result& out) {
+void survey_one(int radio, bool again, int64_t deadline, survey_result& out) {
   const survey_radio& names = survey_radios[radio];
   int slot = main_slot(radio);
   bool disabled = iface_option(slot, "disabled", 8) == "1";
@@ -210,11 +205,12 @@ void survey_one(int radio, bool again, survey_result& out) {
   run_ifconfig(names.extra_ifname, "up");
   bool connected = carrier_up(names.extra_ifname);
   if (iface_option(slot, "mode", 8) == "sta" && !connected) {
-    supplicant_scan(radio, out);
+    supplicant_scan(radio, deadline, out);
   } else {
     const char* scan_ifname = connected ? names.extra_ifname : names.main_ifname;
-    append_driver_aps(radio, again ? worker().survey_cache[radio] : driver_scan(scan_ifname, radio),
-                      out);
+    append_driver_aps(
+        radio, again ? worker().survey_cache[radio] : driver_scan(scan_ifname, radio, deadline),
+        out);
   }
   if (disabled) run_ifconfig(names.main_ifname, "down");
   if (connected) run_ifconfig(names.extra_ifname, "down");
@@ -235,9 +231,10 @@ int get_site_survey(int fd, char* rest, bool analysis) {
   bool again = std::strstr(rest, "again") != nullptr;
   survey_result survey;
   survey.document = std::string(xml_declaration) + "<WIRELESS>";
+  int64_t deadline = fx().monotonic_ms() + survey_ms;
   for (int radio = 0; radio < 2; ++radio) {
     if ((only_5g && radio != 1) || (only_2g && !only_5g && radio != 0)) continue;
-    survey_one(radio, again, survey);
+    survey_one(radio, again, deadline, survey);
   }
   survey.document += "</WIRELESS>";
   if (!again) wifi::finish();

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/wifi/sim_driver.h"
+#include "sim/radio/radio_state.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ void on_stop_signal(int) {
 }
 
 struct Options {
-  std::string state_dir = wifi::kSimRadioRoot;
+  std::string state_dir = simradio::kRadioRoot;
   std::string run_dir = "/var/run";
   int scan_delay_ms = 0;
   bool background = false;
@@ -64,12 +64,12 @@ struct Controls {
   std::string text;
   long value(const char* key) const {
     std::string v;
-    if (!wifi::parse_info_value(text, key, v) || v.empty()) return -1;
+    if (!simradio::parse_info_value(text, key, v) || v.empty()) return -1;
     return strtol(v.c_str(), nullptr, 10);
   }
   bool is(const char* key, const char* expected) const {
     std::string v;
-    return wifi::parse_info_value(text, key, v) && v == expected;
+    return simradio::parse_info_value(text, key, v) && v == expected;
   }
 };
 
@@ -165,9 +165,10 @@ int channel_mhz(int channel) {
   return 5000 + 5 * channel;
 }
 
-std::string scan_results_table(const std::vector<wifi::ScanEntry>& entries) {
+std::string scan_results_table(const std::vector<simradio::ScanLine>& lines) {
   std::string table = "bssid / frequency / signal level / flags / ssid\n";
-  for (const wifi::ScanEntry& e : entries) {
+  for (const simradio::ScanLine& line : lines) {
+    const wifi::ScanEntry& e = line.entry;
     char head[96];
     // The level column is the signal in dBm plus 95.
     snprintf(head, sizeof head, "%02x:%02x:%02x:%02x:%02x:%02x\t%d\t%d\t", e.mac[0], e.mac[1],
@@ -253,10 +254,11 @@ void handle_command(ControlSocket& sock, const Options& opt, std::string command
   } else if (command == "SCAN_RESULTS") {
     sleep_ms(controls.value("results_delay"));
     if (controls.is("results", "none")) return;
-    std::vector<wifi::ScanEntry> entries;
-    wifi::SimDriver driver(opt.state_dir);
-    if (!driver.scanlist(sock.ifname, entries)) entries.clear();
-    std::string table = scan_results_table(entries);
+    simradio::SystemFiles files;
+    simradio::RadioState state(files, opt.state_dir);
+    std::string table =
+        scan_results_table(state.is_wireless(sock.ifname) ? state.scan(sock.ifname)
+                                                          : std::vector<simradio::ScanLine>());
     long limit = controls.value("table_limit");
     if (limit >= 0 && static_cast<size_t>(limit) < table.size()) table.resize(limit);
     reply(sock.fd, from, len, table);

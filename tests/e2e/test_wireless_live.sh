@@ -145,9 +145,9 @@ test_traffic_counters_move_by_the_bytes_sent() {
 
 test_scan_file_raw_driver_values() {
   dev_up ap
-  dev_exec sh -c 'printf "%s\n" "bssid=00:00:00:00:00:01 channel=3 signal_byte=100 quality=9/94 crypto=wpa2 wpa=5 ssid=Five" "bssid=00:00:00:00:00:02 channel=4 signal=-60 quality=9/94 crypto=wep algs=0 ssid=Bare" >/sim/radio/wifi0/scan'
+  dev_exec sh -c 'printf "%s\n" "bssid=00:00:00:00:00:01 channel=3 signal_byte=100 quality=9/94 crypto=wpa2 ie=dd040050f20430020100 ssid=Five" "bssid=00:00:00:00:00:02 channel=4 signal=-60 quality=9/94 crypto=wep algs=0 ssid=Bare" >/sim/radio/wifi0/scan'
   local doc
   doc=$(live scan/2g)
-  expect_contains "$doc" "<SSID>Five</SSID><BSSID>00:00:00:00:00:01</BSSID><SIGNAL>-19 dBm</SIGNAL><QUALITY>9/94</QUALITY><ENCRYPTION>unknown</ENCRYPTION><ENC_CODE>0</ENC_CODE>" "signal byte, WPA version 5"
+  expect_contains "$doc" "<SSID>Five</SSID><BSSID>00:00:00:00:00:01</BSSID><SIGNAL>-19 dBm</SIGNAL><QUALITY>9/94</QUALITY><ENCRYPTION>WPA2 NONE (NONE)</ENCRYPTION><ENC_CODE>8</ENC_CODE>" "signal byte, raw elements"
   expect_contains "$doc" "<SSID>Bare</SSID><BSSID>00:00:00:00:00:02</BSSID><SIGNAL>-60 dBm</SIGNAL><QUALITY>9/94</QUALITY><ENCRYPTION>wep</ENCRYPTION><ENC_CODE>1</ENC_CODE>" "WEP without algorithms"
 }

@@ -2,6 +2,7 @@
 // asks for may reach the host.
 #pragma once
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -29,7 +30,12 @@ class NoEffects : public Effects {
   bool touch_file(const std::string&) override { return true; }
   bool exists(const std::string&) override { return false; }
   std::vector<std::string> list_dir(const std::string&) override { return {}; }
+  int socket_ioctl(unsigned long, void*) override {
+    errno = ENODEV;
+    return -1;
+  }
   time_t now() override { return 0; }
+  int64_t monotonic_ms() override { return 0; }
   long long now_us() override { return 0; }
   void sleep_ms(unsigned) override {}
   bool random_bytes(void* buf, size_t n) override {

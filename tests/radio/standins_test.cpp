@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform/wifi/sim_driver.h"
+#include "sim/radio/radio_state.h"
 
 namespace {
 
@@ -130,14 +130,17 @@ TEST_F(StandinTest, IwprivStoresAndReadsPrivateSettings) {
 // The shipped default state parses completely: a typo there would silently
 // drop a station or a network.
 TEST(DefaultRadioState, EveryInterfaceAndRecordParses) {
-  wifi::SimDriver driver(RADIO_SOURCE_DIR "/state");
+  simradio::SystemFiles files;
+  simradio::RadioState state(files, RADIO_SOURCE_DIR "/state");
   for (const char* name :
        {"ath0", "ath01", "ath02", "ath03", "ath04", "ath1", "ath11", "ath12", "ath13", "ath14"}) {
-    EXPECT_TRUE(driver.handles(name)) << name;
+    EXPECT_TRUE(state.is_wireless(name)) << name;
     int value = 0;
-    EXPECT_TRUE(driver.channel(name, value)) << name;
-    EXPECT_TRUE(driver.txpower(name, value)) << name;
-    EXPECT_TRUE(driver.txpower_offset(name, value)) << name;
+    EXPECT_TRUE(state.info_int(name, "channel", value)) << name;
+    EXPECT_TRUE(state.info_int(name, "txpower", value)) << name;
+    EXPECT_TRUE(state.info_int(name, "noise_level", value)) << name;
+    // The driver lists at most IW_MAX_TXPOWER (8) levels.
+    EXPECT_LE(state.txpowerlist(name).size(), 8u) << name;
   }
   const char* record_files[] = {"ath0/stations", "ath01/stations", "ath1/stations", "wifi0/scan",
                                 "wifi1/scan"};
@@ -147,13 +150,11 @@ TEST(DefaultRadioState, EveryInterfaceAndRecordParses) {
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) records += !line.empty() && line[0] != '#';
     size_t parsed = std::string(file).find("scan") != std::string::npos
-                        ? wifi::parse_scan(text).size()
-                        : wifi::parse_stations(text).size();
+                        ? simradio::parse_scan(text).size()
+                        : simradio::parse_stations(text).size();
     EXPECT_EQ(records, parsed) << file;
   }
-  std::vector<wifi::Frequency> freqs;
-  ASSERT_TRUE(driver.freqlist("ath1", freqs));
-  EXPECT_GT(freqs.size(), 20u);
+  EXPECT_GT(state.freqlist("ath1").size(), 20u);
 }
 
 }  // namespace

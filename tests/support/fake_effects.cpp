@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -158,6 +159,12 @@ std::vector<std::string> FakeEffects::list_dir(const std::string& path) {
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+int FakeEffects::socket_ioctl(unsigned long request, void* argument) {
+  if (ioctl_handler_) return ioctl_handler_(request, argument);
+  errno = ENODEV;
+  return -1;
 }
 
 bool FakeEffects::random_bytes(void* buf, size_t n) {

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -52,9 +53,17 @@ class FakeEffects : public Effects {
   bool touch_file(const std::string& path) override;
   bool exists(const std::string& path) override;
   std::vector<std::string> list_dir(const std::string& path) override;
+  // Answered by the handler given to on_ioctl; without one, no interface
+  // exists (ENODEV).
+  int socket_ioctl(unsigned long request, void* argument) override;
   time_t now() override { return now_; }
   long long now_us() override { return now_us_ ? now_us_ : now_ * 1000000LL; }
-  void sleep_ms(unsigned ms) override { sleeps_.push_back(ms); }
+  // Starts at 0 and moves only by the sleeps.
+  int64_t monotonic_ms() override { return monotonic_ms_; }
+  void sleep_ms(unsigned ms) override {
+    sleeps_.push_back(ms);
+    monotonic_ms_ += ms;
+  }
   bool random_bytes(void* buf, size_t n) override;
   int send_signal(pid_t pid, int sig) override;
   void sync_storage() override;
@@ -88,6 +97,10 @@ class FakeEffects : public Effects {
   // Every name looked up is recorded in order.
   void on_resolve(const std::string& name, const host_answer& answer) { hosts_[name] = answer; }
   const std::vector<std::string>& lookups() const { return lookups_; }
+
+  // Answers socket_ioctl: returns ioctl(2)'s result and sets errno itself.
+  using ioctl_handler = std::function<int(unsigned long request, void* argument)>;
+  void on_ioctl(ioctl_handler handler) { ioctl_handler_ = std::move(handler); }
 
   void set_now(time_t now) { now_ = now; }
   // Sets the microsecond clock (otherwise it follows set_now).
@@ -127,6 +140,8 @@ class FakeEffects : public Effects {
   std::vector<std::string> lookups_;
   time_t now_ = 1700000000;
   long long now_us_ = 0;
+  int64_t monotonic_ms_ = 0;
+  ioctl_handler ioctl_handler_;
   std::vector<unsigned> sleeps_;
   bool random_fails_ = false;
   unsigned char random_next_ = 0;

@@ -1,12 +1,16 @@
-#include "platform/wifi/sim_driver.h"
+#include "sim/radio/radio_state.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/effects.h"
+namespace simradio {
 
-namespace wifi {
+using namespace wifi;
+
 namespace {
 
 struct Field {
@@ -200,9 +204,24 @@ bool parse_algs(const std::string& text, uint8_t& out) {
   return to_flags(text, kAlgNames, out);
 }
 
-// The raw forms (signal_byte, wpa, numeric algs) write driver values the
+// Hex pairs, blanks not allowed; false for anything else.
+bool parse_hex(const std::string& text, std::string& out) {
+  if (text.size() % 2) return false;
+  out.clear();
+  for (size_t i = 0; i < text.size(); i += 2) {
+    int high = hex_digit(text[i]);
+    int low = hex_digit(text[i + 1]);
+    if (high < 0 || low < 0) return false;
+    out += static_cast<char>(high * 16 + low);
+  }
+  return true;
+}
+
+// The raw forms (signal_byte, wpa, numeric algs, ie) write driver values the
 // named forms cannot express.
-bool apply_scan_field(const Field& f, ScanEntry& e, bool& has_mac, bool& has_group) {
+bool apply_scan_field(const Field& f, ScanLine& line, bool& has_mac, bool& has_group) {
+  ScanEntry& e = line.entry;
+  if (f.key == "ie") return line.raw_ies = parse_hex(f.value, line.ies);
   if (f.key == "bssid") return has_mac = parse_mac(f.value, e.mac);
   if (f.key == "channel") return to_number(f.value, 0, 255, e.channel);
   if (f.key == "signal") return parse_signal_dbm(f.value, e);
@@ -224,13 +243,21 @@ bool apply_scan_field(const Field& f, ScanEntry& e, bool& has_mac, bool& has_gro
 // Fields are applied in line order, so "crypto=" has to come before the
 // fields that refine it; the group ciphers follow the pairwise ones unless
 // given.
-bool parse_scan_line(const std::string& line, ScanEntry& e) {
+// Raw elements stand for the WPA fields: the network's crypto is what they
+// say, as a reader of them finds it.
+bool parse_scan_line(const std::string& text, ScanLine& line) {
   bool has_mac = false;
   bool has_group = false;
-  for (const Field& f : split_fields(line)) {
-    if (!apply_scan_field(f, e, has_mac, has_group)) return false;
+  for (const Field& f : split_fields(text)) {
+    if (!apply_scan_field(f, line, has_mac, has_group)) return false;
   }
-  if (!has_group && e.crypto.wpa_version != 0) e.crypto.group_ciphers = e.crypto.pair_ciphers;
+  Crypto& c = line.entry.crypto;
+  if (!has_group && c.wpa_version != 0) c.group_ciphers = c.pair_ciphers;
+  if (line.raw_ies) {
+    c.wpa_version = c.group_ciphers = c.pair_ciphers = c.auth_suites = 0;
+    parse_information_elements(reinterpret_cast<const uint8_t*>(line.ies.data()), line.ies.size(),
+                               c);
+  }
   return has_mac;
 }
 
@@ -253,13 +280,13 @@ std::vector<Station> parse_stations(const std::string& text) {
   return stations;
 }
 
-std::vector<ScanEntry> parse_scan(const std::string& text) {
-  std::vector<ScanEntry> entries;
+std::vector<ScanLine> parse_scan(const std::string& text) {
+  std::vector<ScanLine> lines;
   for_each_line(text, [&](const std::string& line) {
-    ScanEntry e;
-    if (parse_scan_line(line, e)) entries.push_back(e);
+    ScanLine parsed;
+    if (parse_scan_line(line, parsed)) lines.push_back(parsed);
   });
-  return entries;
+  return lines;
 }
 
 std::vector<Frequency> parse_freqlist(const std::string& text) {
@@ -276,14 +303,12 @@ std::vector<Frequency> parse_freqlist(const std::string& text) {
   return list;
 }
 
-std::vector<TxPower> parse_txpowerlist(const std::string& text) {
-  std::vector<TxPower> list;
+std::vector<int> parse_txpowerlist(const std::string& text) {
+  std::vector<int> list;
   for_each_line(text, [&](const std::string& line) {
     std::vector<std::string> words = split_words(line, " \t\r");
-    TxPower p;
-    if (words.size() != 1 || !to_number(words[0], 0, 255, p.dbm)) return;
-    p.mw = static_cast<uint16_t>(dbm_to_mw(p.dbm) > 65535 ? 65535 : dbm_to_mw(p.dbm));
-    list.push_back(p);
+    int dbm;
+    if (words.size() == 1 && to_number(words[0], 0, 255, dbm)) list.push_back(dbm);
   });
   return list;
 }
@@ -301,19 +326,40 @@ bool parse_info_value(const std::string& text, const std::string& key, std::stri
   return found;
 }
 
-bool SimDriver::handles(const std::string& ifname) {
-  return is_plain_name(ifname) && fx().exists(root_ + "/" + ifname + "/info");
+bool SystemFiles::read(const std::string& path, std::string& out) {
+  out.clear();
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char chunk[4096];
+  ssize_t n;
+  while ((n = ::read(fd, chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR)) {
+    if (n > 0) out.append(chunk, static_cast<size_t>(n));
+  }
+  close(fd);
+  return n == 0;
 }
 
-bool SimDriver::read_state(const std::string& ifname, const std::string& file, std::string& out) {
+bool SystemFiles::exists(const std::string& path) {
+  return access(path.c_str(), F_OK) == 0;
+}
+
+bool RadioState::is_wireless(const std::string& ifname) {
+  return is_plain_name(ifname) && files_.exists(root_ + "/" + ifname + "/info");
+}
+
+bool RadioState::interface_exists(const std::string& ifname) {
+  return is_plain_name(ifname) && files_.exists("/sys/class/net/" + ifname);
+}
+
+bool RadioState::read_state(const std::string& ifname, const std::string& file, std::string& out) {
   if (!is_plain_name(ifname)) return false;
-  if (fx().read_file(root_ + "/" + ifname + "/" + file, out)) return true;
+  if (files_.read(root_ + "/" + ifname + "/" + file, out)) return true;
   std::string radio;
   if (file == "info" || !info_value(ifname, "radio", radio) || !is_plain_name(radio)) return false;
-  return fx().read_file(root_ + "/" + radio + "/" + file, out);
+  return files_.read(root_ + "/" + radio + "/" + file, out);
 }
 
-bool SimDriver::info_value(const std::string& ifname, const std::string& key, std::string& out) {
+bool RadioState::info_value(const std::string& ifname, const std::string& key, std::string& out) {
   std::string info;
   if (!read_state(ifname, "info", info)) return false;
   if (parse_info_value(info, key, out)) return true;
@@ -321,53 +367,33 @@ bool SimDriver::info_value(const std::string& ifname, const std::string& key, st
   if (key == "radio" || !parse_info_value(info, "radio", radio) || !is_plain_name(radio)) {
     return false;
   }
-  return fx().read_file(root_ + "/" + radio + "/info", info) && parse_info_value(info, key, out);
+  return files_.read(root_ + "/" + radio + "/info", info) && parse_info_value(info, key, out);
 }
 
-bool SimDriver::info_int(const std::string& ifname, const std::string& key, int& out) {
+bool RadioState::info_int(const std::string& ifname, const std::string& key, int& out) {
   std::string text;
   return info_value(ifname, key, text) && to_number(text, -1000, 1000, out);
 }
 
 // A wireless interface without a stations or scan file simply has none.
-bool SimDriver::assoclist(const std::string& ifname, std::vector<Station>& out) {
+std::vector<Station> RadioState::stations(const std::string& ifname) {
   std::string text;
-  if (!handles(ifname)) return false;
-  out = read_state(ifname, "stations", text) ? parse_stations(text) : std::vector<Station>();
-  return true;
+  return read_state(ifname, "stations", text) ? parse_stations(text) : std::vector<Station>();
 }
 
-bool SimDriver::scanlist(const std::string& ifname, std::vector<ScanEntry>& out) {
+std::vector<ScanLine> RadioState::scan(const std::string& ifname) {
   std::string text;
-  if (!handles(ifname)) return false;
-  out = read_state(ifname, "scan", text) ? parse_scan(text) : std::vector<ScanEntry>();
-  return true;
+  return read_state(ifname, "scan", text) ? parse_scan(text) : std::vector<ScanLine>();
 }
 
-bool SimDriver::freqlist(const std::string& ifname, std::vector<Frequency>& out) {
+std::vector<Frequency> RadioState::freqlist(const std::string& ifname) {
   std::string text;
-  if (!read_state(ifname, "freqlist", text)) return false;
-  out = parse_freqlist(text);
-  return true;
+  return read_state(ifname, "freqlist", text) ? parse_freqlist(text) : std::vector<Frequency>();
 }
 
-bool SimDriver::txpwrlist(const std::string& ifname, std::vector<TxPower>& out) {
+std::vector<int> RadioState::txpowerlist(const std::string& ifname) {
   std::string text;
-  if (!read_state(ifname, "txpowerlist", text)) return false;
-  out = parse_txpowerlist(text);
-  return true;
+  return read_state(ifname, "txpowerlist", text) ? parse_txpowerlist(text) : std::vector<int>();
 }
 
-bool SimDriver::channel(const std::string& ifname, int& out) {
-  return info_int(ifname, "channel", out);
-}
-
-bool SimDriver::txpower(const std::string& ifname, int& out) {
-  return info_int(ifname, "txpower", out);
-}
-
-bool SimDriver::txpower_offset(const std::string& ifname, int& out) {
-  return info_int(ifname, "txpower_offset", out);
-}
-
-}  // namespace wifi
+}  // namespace simradio

@@ -250,6 +250,8 @@ bool parse_scan_line(const std::string& text, ScanLine& line) {
   bool has_group = false;
   for (const Field& f : split_fields(text)) {
     if (!apply_scan_field(f, line, has_mac, has_group)) return false;
+    line.has_quality |= f.key == "quality" || f.key.compare(0, 6, "signal") == 0;
+    line.has_crypto |= f.key == "crypto" || f.key == "ie";
   }
   Crypto& c = line.entry.crypto;
   if (!has_group && c.wpa_version != 0) c.group_ciphers = c.pair_ciphers;

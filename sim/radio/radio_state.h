@@ -40,6 +40,10 @@ struct ScanLine {
   wifi::ScanEntry entry;
   bool raw_ies = false;
   std::string ies;
+  // The line names a quality or signal, a crypto kind: the driver reports
+  // them (a network without them gets no such event).
+  bool has_quality = false;
+  bool has_crypto = false;
 };
 
 class RadioState {

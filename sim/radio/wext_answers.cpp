@@ -106,25 +106,29 @@ void add_encode_event(std::string& stream, const wifi::Crypto& c) {
   add_point_event(stream, SIOCGIWENCODE, flags, std::string(key_size, '\0'));
 }
 
+// The events of one network, in the order drivers send them; quality and
+// encoding only when the line names them, so a scan of many bare lines
+// stays within what one answer can carry (65535 bytes).
 void add_scan_line(std::string& stream, const ScanLine& line) {
   const wifi::ScanEntry& e = line.entry;
   sockaddr address{};
   address.sa_family = ARPHRD_ETHER;
   std::memcpy(address.sa_data, e.mac, 6);
   add_event(stream, SIOCGIWAP, address);
-  uint32_t mode = IW_MODE_MASTER;
-  add_event(stream, SIOCGIWMODE, mode);
   iw_freq freq{};
   freq.m = e.channel;
   add_event(stream, SIOCGIWFREQ, freq);
   std::string ssid(e.ssid, strnlen(e.ssid, 32));
   add_point_event(stream, SIOCGIWESSID, ssid.empty() ? 0 : 1, ssid);
-  iw_quality quality{};
-  quality.qual = e.quality;
-  quality.level = e.signal;
-  quality.updated =
-      IW_QUAL_QUAL_UPDATED | IW_QUAL_LEVEL_UPDATED | IW_QUAL_NOISE_INVALID | IW_QUAL_DBM;
-  add_event(stream, IWEVQUAL, quality);
+  if (line.has_quality) {
+    iw_quality quality{};
+    quality.qual = e.quality;
+    quality.level = e.signal;
+    quality.updated =
+        IW_QUAL_QUAL_UPDATED | IW_QUAL_LEVEL_UPDATED | IW_QUAL_NOISE_INVALID | IW_QUAL_DBM;
+    add_event(stream, IWEVQUAL, quality);
+  }
+  if (!line.has_crypto) return;
   add_encode_event(stream, e.crypto);
   std::string ies = line.raw_ies ? line.ies : security_elements(e.crypto);
   if (!ies.empty()) add_point_event(stream, IWEVGENIE, 0, ies);

@@ -346,7 +346,7 @@ struct plain_byte_table {
   constexpr plain_byte_table() {
     for (int c = 0x20; c < 0x80; ++c) plain[c] = true;
     for (char c : {'"', '&', '\'', '<', '>'}) plain[static_cast<unsigned char>(c)] = false;
-    plain['\t'] = plain['\n'] = true;
+    plain[int{'\t'}] = plain[int{'\n'}] = true;
   }
 };
 constexpr plain_byte_table plain_bytes;

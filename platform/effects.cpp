@@ -6,6 +6,7 @@
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/random.h>
 #include <sys/reboot.h>
 #include <sys/socket.h>
@@ -300,7 +301,13 @@ class LibcEffects : public Effects {
     return done == n;
   }
 
-  int send_signal(pid_t pid, int sig) override { return kill(pid, sig); }
+  int send_signal(pid_t pid, int sig) override {
+    // A worker ends with its supervisor, but one that signals every process
+    // (a factory reset) has work left after the supervisor is gone: removing
+    // the settings and restarting the device.
+    if (pid == -1) prctl(PR_SET_PDEATHSIG, 0);
+    return kill(pid, sig);
+  }
 
   void sync_storage() override { sync(); }
 

@@ -20,20 +20,19 @@ inline int section_count(const std::string& package, const std::string& type) {
   return count;
 }
 
-// Runs delete_command (which removes "package.@type[-1]") while sections of
-// the type are left and removable() accepts the last one. Each delete must
-// take the last section away: one that fails (store locked, no space left)
-// ends the loop instead of repeating it for ever. Returns how many went.
+// Removes the sections of a type from the end of the list: walks back from
+// the last one while removable(section path) accepts it, then runs
+// delete_command (which removes "package.@type[-1]") once for each. All reads
+// come before the first delete, so the deletes go out together in the
+// request's one store batch instead of one store run per section. Returns how
+// many were removed.
 template <typename Accept>
 int delete_last_sections(const std::string& package, const std::string& type,
                          const char* delete_command, Accept removable) {
-  int left = section_count(package, type);
+  int count = section_count(package, type);
   int removed = 0;
-  while (left > 0 && removable()) {
-    uci_run(delete_command);
-    --left;
-    if (!cfg_get(section_path(package, type, left)).empty()) break;
+  while (removed < count && removable(section_path(package, type, count - 1 - removed)))
     ++removed;
-  }
+  for (int i = 0; i < removed; ++i) uci_run(delete_command);
   return removed;
 }

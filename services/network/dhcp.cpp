@@ -199,7 +199,8 @@ pool_change read_pool(xml_node* root) {
 }
 
 void remove_static_leases() {
-  delete_last_sections("dhcp", "host", "/sbin/uci delete dhcp.@host[-1]", [] { return true; });
+  delete_last_sections("dhcp", "host", "/sbin/uci delete dhcp.@host[-1]",
+                       [](const std::string&) { return true; });
 }
 
 void add_static_leases(xml_node* root) {

@@ -162,19 +162,24 @@ bool request_valid(xml_node* root) {
 // ---- POST removal ----
 
 void remove_agent_redirects() {
-  delete_last_sections("firewall", "redirect", "/sbin/uci del firewall.@redirect[-1]", [] {
-    std::string name = cfg_get(std::string("firewall.@redirect[-1].name"));
-    if (name.empty())
-      fx().run("echo This is fw old flow,need restore default setting > /var/run/firewall");
-    return contains(name, "PORT-FWD");
-  });
+  bool old_flow = false;  // the walk stopped at a redirect without a name
+  delete_last_sections("firewall", "redirect", "/sbin/uci del firewall.@redirect[-1]",
+                       [&old_flow](const std::string& section) {
+                         std::string name = cfg_get(section + ".name");
+                         old_flow = name.empty();
+                         return contains(name, "PORT-FWD");
+                       });
+  // The deletes go first, as one batch; then the old firewall's marker.
+  if (old_flow)
+    fx().run("echo This is fw old flow,need restore default setting > /var/run/firewall");
 }
 
 void remove_agent_configuration() {
   remove_agent_redirects();
-  delete_last_sections("firewall", "url", "/sbin/uci del firewall.@url[-1]", [] { return true; });
+  delete_last_sections("firewall", "url", "/sbin/uci del firewall.@url[-1]",
+                       [](const std::string&) { return true; });
   delete_last_sections("firewall", "rule", "/sbin/uci del firewall.@rule[-1]",
-                       [] { return cfg_get(std::string("firewall.@rule[-1].name")).empty(); });
+                       [](const std::string& section) { return cfg_get(section + ".name").empty(); });
   fx().write_file(user_script, "");
   cfg_set("firewall.@mode[0].mode", "");
 }

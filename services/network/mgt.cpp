@@ -187,7 +187,7 @@ void apply_management_port(const char* port) {
 // the type qos on some stores; it is never removed.
 void remove_qos_rules() {
   delete_last_sections("network", "qos", "uci delete network.@qos[-1]",
-                       [] { return cfg_section_name("network.@qos[-1]") != "qos"; });
+                       [](const std::string& section) { return cfg_section_name(section) != "qos"; });
 }
 
 void add_qos_rule(xml_node* rule) {

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "agent/config.h"
 #include "agent/server.h"
@@ -135,12 +136,16 @@ const char* vlan_fault(xml_node* root, bool family, port_table& ports) {
 }
 
 // Removes the user VLANs from the end of the list and moves every VAP bound
-// to one back to the LAN. Bounded by the number of sections found.
+// to one back to the LAN. Every VLAN is read before the first delete, so the
+// deletes go out together in the request's one store batch.
 void remove_user_vlans(const vlan_board& board) {
-  for (int left = section_count("network", "switch_vlan"); left > 0; --left) {
-    if (cfg_get(std::string(last_switch_vlan)) != "switch_vlan") break;
-    int vid = vid_of(last_switch_vlan);
+  std::vector<int> vids;  // from the last section back
+  for (int index = section_count("network", "switch_vlan") - 1; index >= 0; --index) {
+    int vid = vid_of(switch_section(index));
     if (keeps_builtin_maps(board) && vid < lowest_user_vid) break;
+    vids.push_back(vid);
+  }
+  for (int vid : vids) {
     uci_run(std::string("uci delete ") + last_switch_vlan);
     uci_run("uci delete network.vlan" + std::to_string(vid));
   }
@@ -212,17 +217,21 @@ void clear_extra_vlans() {
   vlan_board board = current_board();
   int first = keeps_builtin_maps(board) ? 2 : 0;
   std::string section = switch_section(first);
-  int removed = 0;
-  // Each deletion moves the next section into the same place.
-  for (int left = section_count("network", "switch_vlan") - first; left > 0; --left) {
-    std::string vid = cfg_get_cut(section + ".vid", 16);
+  // Read first, then delete: each deletion moves the next section into the
+  // same place.
+  std::vector<std::string> vids;
+  int count = section_count("network", "switch_vlan");
+  for (int index = first; index < count; ++index) {
+    std::string vid = cfg_get_cut(switch_section(index) + ".vid", 16);
     if (vid.empty()) break;
+    vids.push_back(vid);
+  }
+  for (const std::string& vid : vids) {
     uci_run("uci delete " + section);
     uci_run("uci delete network.vlan" + std::to_string(number_of(vid.c_str())));
-    ++removed;
   }
   // The removed VLANs' ports would otherwise belong to no VLAN at all.
-  if (removed > 0 && !board.family) {
+  if (!vids.empty() && !board.family) {
     set_builtin_ports(0, "0t 1 2 3 4");
     set_builtin_ports(1, "0t 5");
   }

@@ -2,6 +2,7 @@
 // firewall script and the live addresses of a fake device.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,33 @@ TEST_F(Firewall, ForwardsAndDmzReplaceTheAgentSections) {
     EXPECT_EQ(cfg_get(std::string("firewall.@redirect[-1].enabled")), "0") << lan;
     EXPECT_EQ(cfg_get(std::string("firewall.@redirect[-3].src_dip")),
               lan == "\n" ? "" : "192.168.1.1");
+  }
+}
+
+// The agent's redirects go from the end back to the first other one; when
+// that one has no name, the old firewall's marker is written after the
+// deletes.
+TEST_F(Firewall, AnUnnamedRedirectLeftMarksTheOldFirewallAfterTheDeletes) {
+  const std::string marker =
+      "echo This is fw old flow,need restore default setting > /var/run/firewall";
+  const std::string del = "/sbin/uci del firewall.@redirect[-1]";
+  const std::string mode = "uci set firewall.@mode[0].mode=\"\"";
+  struct Case {
+    std::string first_redirect;
+    commands start;
+  } cases[] = {
+      {"config redirect\n\toption src_dport '8080'\n\n", {del, del, marker, mode}},
+      {"config redirect\n\toption name 'MGT'\n\n", {del, del, mode}},
+      {"", {del, del, mode}},
+  };
+  for (const Case& c : cases) {
+    fake.write_config("firewall", "config mode\n\toption mode 'disable'\n\n" + c.first_redirect +
+                                      "config redirect\n\toption name 'PORT-FWD-DMZ'\n\n"
+                                      "config redirect\n\toption name 'PORT-FWD-SNAT'\n");
+    post("<FIREWALL><FILTER><MODE>disable</MODE></FILTER></FIREWALL>");
+    commands start = fake.commands();
+    start.resize(std::min(start.size(), c.start.size()));
+    EXPECT_EQ(start, c.start) << c.first_redirect;
   }
 }
 

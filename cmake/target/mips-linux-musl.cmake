@@ -24,8 +24,33 @@ list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES PALLAD_TARGET_CACHE)
 
 set(CMAKE_C_COMPILER ${PALLAD_TARGET_PREFIX}/bin/mips-linux-musl-gcc)
 set(CMAKE_CXX_COMPILER ${PALLAD_TARGET_PREFIX}/bin/mips-linux-musl-g++)
-set(CMAKE_C_FLAGS_INIT "-march=mips32r2")
-set(CMAKE_CXX_FLAGS_INIT "-march=mips32r2")
+# Code for the boards' 24Kc in MIPS16e, its compressed instruction set: about
+# a third less code than MIPS32. Interlinking lets that code call musl's and
+# the C++ library's MIPS32 code and back. The programs are linked at fixed
+# addresses, so their code is not position-independent either (an eighth
+# smaller again, and no $gp set up in every function).
+#
+# -fno-ipa-ra works around a fault of gcc 12: the prologue of a
+# position-independent MIPS16 function sets $gp up through $3 in text that the
+# register allocator never sees, so a caller in the same unit that trusts the
+# callee's register use keeps a value in $3 across the call and finds it
+# clobbered (a string_view written through a wild pointer). Code built with
+# -fPIC (libraries that also go into preloaded ones) still has that prologue.
+set(PALLAD_TARGET_FLAGS "-march=mips32r2 -mips16 -minterlink-mips16 -fno-pie -fno-ipa-ra")
+set(CMAKE_C_FLAGS_INIT "${PALLAD_TARGET_FLAGS}")
+set(CMAKE_CXX_FLAGS_INIT "${PALLAD_TARGET_FLAGS}")
+# A shared library's link (where link-time optimisation compiles its code)
+# takes -fPIC after those flags' -fno-pie.
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-fPIC")
+# Optimised at link time, across units. Static libraries then hold the
+# compiler's intermediate code, which gcc's own archiver indexes.
+set(CMAKE_INTERPROCEDURAL_OPTIMIZATION ON CACHE BOOL "Link-time optimisation")
+find_program(PALLAD_TARGET_AR mips-linux-gnu-gcc-ar REQUIRED)
+find_program(PALLAD_TARGET_RANLIB mips-linux-gnu-gcc-ranlib REQUIRED)
+set(CMAKE_C_COMPILER_AR ${PALLAD_TARGET_AR})
+set(CMAKE_CXX_COMPILER_AR ${PALLAD_TARGET_AR})
+set(CMAKE_C_COMPILER_RANLIB ${PALLAD_TARGET_RANLIB})
+set(CMAKE_CXX_COMPILER_RANLIB ${PALLAD_TARGET_RANLIB})
 # The driver links static programs; the test copies of the small tools that
 # take a preloaded library are linked dynamically (tests/CMakeLists.txt).
 set(PALLAD_TARGET_STATIC ON)

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "platform/effects.h"
+#include "platform/fields.h"
 #include "platform/owned_fd.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
@@ -141,14 +143,27 @@ void format_hwaddr(const ifreq& request, char* field, size_t size) {
 
 // ---- ARP table ----
 
+// Reads " 0x%x": "0x" after white space and the number after it, as strtoul
+// reads one in base 16. Returns where reading stops, or null.
+const char* scan_hex_field(const char* p, int& value) {
+  while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+  if (p[0] != '0' || p[1] != 'x') return nullptr;
+  char* end = nullptr;
+  unsigned long number = std::strtoul(p + 2, &end, 16);
+  if (end == p + 2) return nullptr;
+  value = static_cast<int>(static_cast<unsigned>(number));
+  return end;
+}
+
+// A line of the kernel's table: "IP 0xTYPE 0xFLAGS HWADDR MASK DEVICE".
 bool parse_arp_line(const char* line, arp_entry& entry) {
-  unsigned hw_type = 0;
-  unsigned flags = 0;
-  int fields = std::sscanf(line, "%127s 0x%x 0x%x %127s %127s %127s", entry.ip, &hw_type, &flags,
-                           entry.hwaddr, entry.mask, entry.device);
-  if (fields != 6) return false;
-  entry.hw_type = static_cast<int>(hw_type);
-  entry.flags = static_cast<int>(flags);
+  const char* p = scan_word(line, entry.ip, sizeof entry.ip);
+  if (p) p = scan_hex_field(p, entry.hw_type);
+  if (p) p = scan_hex_field(p, entry.flags);
+  if (p) p = scan_word(p, entry.hwaddr, sizeof entry.hwaddr);
+  if (p) p = scan_word(p, entry.mask, sizeof entry.mask);
+  if (p) p = scan_word(p, entry.device, sizeof entry.device);
+  if (!p) return false;
   for (char* p = entry.hwaddr; *p; ++p) {
     if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
   }

@@ -16,6 +16,7 @@
 #include "agent/worker_state.h"
 #include "platform/effects.h"
 #include "platform/errno_text.h"
+#include "platform/fields.h"
 #include "platform/localtime.h"
 #include "services/common/request_body.h"
 #include "services/common/sections.h"
@@ -102,13 +103,20 @@ std::string expiry_text(long long expiry) {
 
 // Appends the CLIENTS element of one lease line; false for a blank line.
 bool append_lease(std::string& doc, const std::string& line) {
-  long long expiry = 0;
   char mac[64] = "";
   char ip[64] = "";
   char hostname[256] = "";
-  if (std::sscanf(line.c_str(), "%lld %63s %63s %255s", &expiry, mac, ip, hostname) < 1 &&
-      line.find_first_not_of(" \t\r") == std::string::npos)
-    return false;
+  // "EXPIRY MAC IP HOSTNAME ...", read as far as it goes: a line that does
+  // not start with a number keeps every field empty.
+  char* end = nullptr;
+  long long expiry = std::strtoll(line.c_str(), &end, 10);
+  if (end == line.c_str()) {
+    if (line.find_first_not_of(" \t\r") == std::string::npos) return false;
+  } else {
+    const char* p = scan_word(end, mac, sizeof mac);
+    if (p) p = scan_word(p, ip, sizeof ip);
+    if (p) scan_word(p, hostname, sizeof hostname);
+  }
   appendf(doc, "<CLIENTS><MAC>%s</MAC><IP>%s</IP><HOSTNAME>%s</HOSTNAME><TIME>%s</TIME></CLIENTS>",
           xml_escape(upper(mac)).c_str(), xml_escape(ip).c_str(), xml_escape(hostname).c_str(),
           expiry_text(expiry).c_str());

@@ -241,6 +241,7 @@ TEST_F(ConfigTest, ArpTableKeepsFileOrderUpperCasesAndSkipsOddLines) {
                 "garbage line\n"
                 "192.168.1.11     0x1         0x0         00:00:00:00:00:00     *\n" +
                     std::string(300, 'x') + " 0x1 0x2 11:22:33:44:55:66 * eth0\n" +
+                    "10.0.0.2 0X1 0x2 11:22:33:44:55:66 * eth0\n" +
                     "10.0.0.1 0x1 0x6 11:22:33:44:55:66 * eth0");
   arp_entry* table = arp_table_read();
   ASSERT_NE(table, nullptr);

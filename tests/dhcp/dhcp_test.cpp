@@ -83,6 +83,28 @@ TEST_F(Dhcp, ClientsFromTheLeaseFile) {
             declaration + "<DHCP><CLIENTS_NUM>0</CLIENTS_NUM></DHCP>");
 }
 
+// A lease line is read field by field as far as it goes: a word longer than
+// its field runs on into the next one, a line that does not start with a
+// number keeps every field empty, a line of blanks is skipped.
+TEST_F(Dhcp, ClientsFromOddLeaseLines) {
+  fake.put_file("/tmp/TZ", "UTC0\n");
+  fake.put_file("/var/dhcp.leases", "\t60x " + std::string(70, 'a') +
+                                        " 10.0.0.1 host\n \t\r\n"
+                                        "+61\n"
+                                        "never aa:bb 10.0.0.2\n");
+  auto client = [](const std::string& mac, const std::string& ip, const std::string& host,
+                   const std::string& time) {
+    return "<CLIENTS><MAC>" + mac + "</MAC><IP>" + ip + "</IP><HOSTNAME>" + host +
+           "</HOSTNAME><TIME>" + time + "\n</TIME></CLIENTS>";
+  };
+  EXPECT_EQ(route("GET /route/dhcp/clients"),
+            declaration + "<DHCP>" +
+                client("X", std::string(63, 'a'), "aaaaaaa", "Thu Jan  1 00:01:00 1970") +
+                client("", "", "", "Thu Jan  1 00:01:01 1970") +
+                client("", "", "", "Thu Jan  1 00:00:00 1970") +
+                "<CLIENTS_NUM>3</CLIENTS_NUM></DHCP>");
+}
+
 TEST_F(Dhcp, ClientsWithoutLeaseFileGiveTheSystemError) {
   worker().mode_switch_state = 2;
   EXPECT_EQ(route("GET /route/dhcp/clients"), envelope(5, "No such file or directory"));

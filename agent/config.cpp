@@ -7,8 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -223,6 +225,12 @@ std::string cfg_section_name(const std::string& path) {
   std::string name;
   uci::section_name(store_dirs(), path, name);
   return name;
+}
+
+int cfg_section_count(const std::string& package, const std::string& type) {
+  size_t count = 0;
+  uci::count_sections(store_dirs(), package, type, count);
+  return static_cast<int>(std::min<size_t>(count, INT_MAX));
 }
 
 int cfg_set(const char* path, const char* value) {

@@ -25,6 +25,9 @@ std::string cfg_get(const std::string& path);
 // to: the name of a named section, the generated one of an anonymous
 // section; empty when it does not resolve to a section.
 std::string cfg_section_name(const std::string& path);
+// The number of sections of a type in a package ("firewall", "rule"); 0 when
+// the package cannot be read.
+int cfg_section_count(const std::string& package, const std::string& type);
 // True when the option is non-empty and does not start with '0'.
 bool cfg_flag(const char* path);
 bool cfg_flag(const std::string& path);

@@ -119,4 +119,22 @@ bool section_name(const Dirs& dirs, std::string_view path_text, std::string& nam
   }
 }
 
+bool count_sections(const Dirs& dirs, std::string_view package, std::string_view type,
+                    size_t& count) {
+  count = 0;
+  if (!valid_package(package)) return false;
+  std::string name(package);
+  try {
+    Store store{dirs.confdir, dirs.overridedir, {dirs.savedir}};
+    std::lock_guard<std::mutex> guard(cache_mutex);
+    const CachedPackage& entry = cached(store, name);
+    if (entry.error != ok) return false;
+    for (const Section& section : entry.pkg.sections) count += section.type == type;
+    return true;
+  } catch (const std::bad_alloc&) {
+    count = 0;
+    return false;
+  }
+}
+
 }  // namespace uci

@@ -34,6 +34,13 @@ bool get(const Dirs& dirs, std::string_view path, std::string& value);
 // False (name empty) when the path names no section or does not resolve.
 bool section_name(const Dirs& dirs, std::string_view path, std::string& name);
 
+// How many sections of a type the package has as it is now, read the same
+// way as get, in one pass (counting with get, "@TYPE[0]", "@TYPE[1]", ...
+// until one does not resolve, takes a lookup per section). False (count 0)
+// when the package cannot be loaded.
+bool count_sections(const Dirs& dirs, std::string_view package, std::string_view type,
+                    size_t& count);
+
 // The command-line tool. argv is the full argument vector (argv[0] is the
 // program name as invoked and appears in messages). What the tool prints
 // goes to out and err; the return value is its exit status.

@@ -12,12 +12,9 @@ inline std::string section_path(const std::string& package, const std::string& t
   return package + ".@" + type + "[" + std::to_string(index) + "]";
 }
 
-// Number of sections of a type, counted up to the first index that does not
-// resolve.
+// Number of sections of a type.
 inline int section_count(const std::string& package, const std::string& type) {
-  int count = 0;
-  while (!cfg_get(section_path(package, type, count)).empty()) ++count;
-  return count;
+  return cfg_section_count(package, type);
 }
 
 // Removes the sections of a type from the end of the list: walks back from
@@ -31,8 +28,7 @@ int delete_last_sections(const std::string& package, const std::string& type,
                          const char* delete_command, Accept removable) {
   int count = section_count(package, type);
   int removed = 0;
-  while (removed < count && removable(section_path(package, type, count - 1 - removed)))
-    ++removed;
+  while (removed < count && removable(section_path(package, type, count - 1 - removed))) ++removed;
   for (int i = 0; i < removed; ++i) uci_run(delete_command);
   return removed;
 }

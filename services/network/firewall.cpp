@@ -178,8 +178,9 @@ void remove_agent_configuration() {
   remove_agent_redirects();
   delete_last_sections("firewall", "url", "/sbin/uci del firewall.@url[-1]",
                        [](const std::string&) { return true; });
-  delete_last_sections("firewall", "rule", "/sbin/uci del firewall.@rule[-1]",
-                       [](const std::string& section) { return cfg_get(section + ".name").empty(); });
+  delete_last_sections(
+      "firewall", "rule", "/sbin/uci del firewall.@rule[-1]",
+      [](const std::string& section) { return cfg_get(section + ".name").empty(); });
   fx().write_file(user_script, "");
   cfg_set("firewall.@mode[0].mode", "");
 }

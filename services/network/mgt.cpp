@@ -186,8 +186,9 @@ void apply_management_port(const char* port) {
 // Removes the rule sections. The settings section "qos" may itself have
 // the type qos on some stores; it is never removed.
 void remove_qos_rules() {
-  delete_last_sections("network", "qos", "uci delete network.@qos[-1]",
-                       [](const std::string& section) { return cfg_section_name(section) != "qos"; });
+  delete_last_sections(
+      "network", "qos", "uci delete network.@qos[-1]",
+      [](const std::string& section) { return cfg_section_name(section) != "qos"; });
 }
 
 void add_qos_rule(xml_node* rule) {

@@ -61,6 +61,34 @@ TEST_F(GetTest, SectionNamesAreTheNamesShowPrints) {
   }
 }
 
+// A count is what resolving "@TYPE[N]" up to the first miss gives, staged
+// additions and deletions included.
+TEST_F(GetTest, CountsSectionsOfATypeAsTheyAreNow) {
+  config("firewall", "config rule\nconfig redirect 'r'\nconfig rule\nconfig rule\n");
+  uci({"add", "firewall", "rule"});
+  uci({"delete", "firewall.@rule[0]"});
+  uci({"add", "firewall", "url"});
+  struct Case {
+    const char* package;
+    const char* type;
+    bool readable;
+    size_t count;
+  } cases[] = {{"firewall", "rule", true, 3},     {"firewall", "redirect", true, 1},
+               {"firewall", "url", true, 1},      {"firewall", "nope", true, 0},
+               {"firewall", "bad-type", true, 0}, {"nopkg", "rule", false, 0},
+               {"bad.pkg", "rule", false, 0}};
+  for (const Case& c : cases) {
+    size_t count = 99;
+    EXPECT_EQ(uci::count_sections(dirs(), c.package, c.type, count), c.readable) << c.type;
+    EXPECT_EQ(count, c.count) << c.package << " " << c.type;
+    size_t resolved = 0;
+    while (
+        !get(std::string(c.package) + ".@" + c.type + "[" + std::to_string(resolved) + "]").empty())
+      ++resolved;
+    EXPECT_EQ(count, resolved) << c.type;
+  }
+}
+
 TEST_F(GetTest, SeesStagedChangesBeforeCommit) {
   config("network", "config interface 'lan'\n\toption proto 'static'\nconfig rule\n");
   EXPECT_EQ(get("network.lan.proto"), "static");

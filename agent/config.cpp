@@ -492,13 +492,6 @@ char* hex_encode(const unsigned char* bytes, size_t count, char* dest) {
   return dest;
 }
 
-int hex_digit_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 char* hex_decode(const char* hex, char* dest) {
   size_t length = hex ? std::strlen(hex) : 0;
   for (size_t i = 0; i < length / 2; ++i) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/hex.h"
+
 // Paths of this length or longer read as empty.
 inline constexpr size_t cfg_path_limit = 256;
 // Longest value (after escaping) that cfg_set and cfg_add_list stage.
@@ -123,8 +125,6 @@ std::string utf8_cut(const std::string& text, size_t max_bytes);
 
 // Writes count bytes as upper-case hex pairs into dest (2 * count + 1 bytes).
 char* hex_encode(const unsigned char* bytes, size_t count, char* dest);
-// 0-15 for a hex digit, -1 for anything else.
-int hex_digit_value(char c);
 // Decodes pairs of hex digits into dest (strlen(hex) / 2 + 1 bytes); an odd
 // last digit is dropped. Each byte is (16 * high + low) modulo 256 of the
 // digit values, so non-hex text decodes to arbitrary bytes, never out of

@@ -340,14 +340,11 @@ bool is_plain_batch_char(char c) {
 }
 
 // One word of a batch line, read by the tool's batch parser as the word
-// itself: plain words as they are, others in single quotes ('\'' for ').
+// itself: plain words as they are, others single-quoted as for the shell.
 std::string batch_word(const std::string& word) {
   bool plain = !word.empty();
   for (char c : word) plain = plain && is_plain_batch_char(c);
-  if (plain) return word;
-  std::string quoted = "'";
-  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
+  return plain ? word : shell_quote(word);
 }
 
 bool holds_zero_byte(const std::vector<std::string>& words) {

@@ -74,6 +74,16 @@ void fill_value(const Section& section, const Found& found, std::string& value) 
   }
 }
 
+// Hands the package as it is now to take, whose answer is returned; false
+// when the package cannot be loaded.
+template <typename Take>
+bool with_package(const Dirs& dirs, const std::string& package, Take take) {
+  Store store{dirs.confdir, dirs.overridedir, {dirs.savedir}};
+  std::lock_guard<std::mutex> guard(cache_mutex);
+  const CachedPackage& entry = cached(store, package);
+  return entry.error == ok && take(entry.pkg);
+}
+
 // Resolves a path against its package as it is now and hands the package and
 // what was found to take, whose answer is returned; false when the path does
 // not resolve completely.
@@ -81,13 +91,10 @@ template <typename Take>
 bool with_resolved(const Dirs& dirs, std::string_view path_text, Take take) {
   Path path;
   if (parse_path(path_text, path) != ok) return false;
-  Store store{dirs.confdir, dirs.overridedir, {dirs.savedir}};
-  std::lock_guard<std::mutex> guard(cache_mutex);
-  const CachedPackage& entry = cached(store, path.package);
-  if (entry.error != ok) return false;
-  Found found;
-  if (resolve(entry.pkg, path, found) != ok || !found.complete) return false;
-  return take(entry.pkg, found);
+  return with_package(dirs, path.package, [&](const Package& pkg) {
+    Found found;
+    return resolve(pkg, path, found) == ok && found.complete && take(pkg, found);
+  });
 }
 
 }  // namespace
@@ -123,14 +130,11 @@ bool count_sections(const Dirs& dirs, std::string_view package, std::string_view
                     size_t& count) {
   count = 0;
   if (!valid_package(package)) return false;
-  std::string name(package);
   try {
-    Store store{dirs.confdir, dirs.overridedir, {dirs.savedir}};
-    std::lock_guard<std::mutex> guard(cache_mutex);
-    const CachedPackage& entry = cached(store, name);
-    if (entry.error != ok) return false;
-    for (const Section& section : entry.pkg.sections) count += section.type == type;
-    return true;
+    return with_package(dirs, std::string(package), [&](const Package& pkg) {
+      for (const Section& section : pkg.sections) count += section.type == type;
+      return true;
+    });
   } catch (const std::bad_alloc&) {
     count = 0;
     return false;

@@ -11,10 +11,6 @@ bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
 
-bool is_hex_digit(char c) {
-  return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 bool is_letter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
@@ -77,7 +73,7 @@ bool mac_address(std::string_view text) {
       if (group_digits == 0) return false;
       group_digits = 0;
       ++groups;
-    } else if (!is_hex_digit(c) || ++group_digits > 2) {
+    } else if (hex_digit_value(c) < 0 || ++group_digits > 2) {
       return false;
     }
   }

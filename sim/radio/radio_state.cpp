@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/hex.h"
+
 namespace simradio {
 
 using namespace wifi;
@@ -98,18 +100,11 @@ bool to_flag(const std::string& text, bool& out) {
   return true;
 }
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 bool parse_mac(const std::string& text, uint8_t mac[6]) {
   if (text.size() != 17) return false;
   for (int i = 0; i < 6; ++i) {
-    int high = hex_digit(text[i * 3]);
-    int low = hex_digit(text[i * 3 + 1]);
+    int high = hex_digit_value(text[i * 3]);
+    int low = hex_digit_value(text[i * 3 + 1]);
     if (high < 0 || low < 0 || (i < 5 && text[i * 3 + 2] != ':')) return false;
     mac[i] = static_cast<uint8_t>(high * 16 + low);
   }
@@ -209,8 +204,8 @@ bool parse_hex(const std::string& text, std::string& out) {
   if (text.size() % 2) return false;
   out.clear();
   for (size_t i = 0; i < text.size(); i += 2) {
-    int high = hex_digit(text[i]);
-    int low = hex_digit(text[i + 1]);
+    int high = hex_digit_value(text[i]);
+    int low = hex_digit_value(text[i + 1]);
     if (high < 0 || low < 0) return false;
     out += static_cast<char>(high * 16 + low);
   }
